@@ -1,0 +1,5 @@
+#include "DlgUpgrade.h"
+
+#include "res/resource.h"
+
+CDlgUpgrade::CDlgUpgrade() : CDialog(IDD_UPGRADE) {}
