@@ -1,0 +1,103 @@
+"""Driving the real Tessarin.exe from outside, as an installer would: start it under Wine,
+find its window, click with xdotool, read its controls with wininspect, take screenshots.
+
+Runs only inside tests/lan/sandbox (or the test LAN's PC namespace), which provides the Wine
+prefix, its wineserver in the right network namespace, and the display.
+"""
+
+import json
+import os
+import subprocess
+import sys
+import time
+import traceback
+
+TITLE = "Tessarin"
+WM_CLOSE = 0x0010
+WM_REMOTE_CLOSE = 6024
+
+
+def require_sandbox():
+    if os.environ.get("TESSARIN_SANDBOX") != "1":
+        sys.exit("e2e tests run inside tests/lan/sandbox only")
+
+
+class Tool:
+    """One running Tessarin.exe and the means to look at it."""
+
+    def __init__(self, exe, inspector, artifacts, args=()):
+        self.exe = exe
+        self.inspector = inspector
+        self.artifacts = artifacts
+        self.wine = os.environ["TESSARIN_WINE"]
+        os.makedirs(artifacts, exist_ok=True)
+        self.process = subprocess.Popen([self.wine, exe, *args], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def inspect(self, *args, check=True):
+        result = subprocess.run([self.wine, self.inspector, *args], capture_output=True,
+                                text=True, encoding="utf-8", timeout=60)
+        if check and result.returncode != 0:
+            raise AssertionError(f"wininspect {' '.join(args)}: {result.stderr.strip()}")
+        return [json.loads(line) for line in result.stdout.splitlines() if line.strip()]
+
+    def wait_for_window(self, timeout_ms=30000):
+        return self.inspect("wait", "--title", TITLE, "--timeout", str(timeout_ms))[0]
+
+    def controls(self):
+        """The main window's own controls by id (the upgrade panel's are under its path)."""
+        return {c["id"]: c for c in self.inspect("controls", "--title", TITLE) if c["path"] == []}
+
+    def rect(self, control_id=None):
+        args = ["rect", "--title", TITLE]
+        if control_id is not None:
+            args += ["--id", str(control_id)]
+        return self.inspect(*args)[0]
+
+    def click(self, control_id):
+        r = self.rect(control_id)
+        xdotool("mousemove", str(r["cx"]), str(r["cy"]), "click", "1")
+        time.sleep(0.3)
+
+    def post(self, message):
+        self.inspect("post", "--title", TITLE, "--msg", str(message))
+
+    def screenshot(self, name):
+        path = os.path.join(self.artifacts, name)
+        subprocess.run(["import", "-window", "root", path], check=True, timeout=30)
+        return path
+
+    def wait_exit(self, timeout=10):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def running(self):
+        return self.process.poll() is None
+
+    def stop(self):
+        if self.running():
+            self.process.kill()
+            self.process.wait()
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *args], check=True, timeout=30)
+
+
+def run_tests(tests):
+    """Runs each test function, prints one line per test and the closing count line."""
+    require_sandbox()
+    passed = failed = 0
+    for test in tests:
+        try:
+            test()
+            passed += 1
+            print(f"PASS {test.__name__}", flush=True)
+        except Exception:  # noqa: BLE001 - every failure is reported the same way
+            failed += 1
+            print(f"FAIL {test.__name__}", flush=True)
+            traceback.print_exc()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
