@@ -1,0 +1,42 @@
+# Tessarin: every goal first installs what it needs (scripts/ensure-deps.sh), then drives CMake.
+#
+#   make / make build   the Windows program and tools (build/win) and the native core (build/native)
+#   make test           native unit tests, then the window and end-to-end tests under Wine
+#   make demo           opens the tool (on $DISPLAY, or headless with a screenshot)
+#   make dist           the release zip in build/dist
+
+BUILD_DIR  := build
+WIN_DIR    := $(BUILD_DIR)/win
+NATIVE_DIR := $(BUILD_DIR)/native
+DIST_DIR   := $(BUILD_DIR)/dist
+VERSION    := 4.1.46.5
+JOBS       ?= $(shell nproc)
+
+.PHONY: all build test demo dist clean
+
+all: build
+
+build:
+	scripts/ensure-deps.sh build
+	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_DIR) -j $(JOBS)
+	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(NATIVE_DIR) -j $(JOBS)
+
+test: build
+	scripts/ensure-deps.sh test
+	ctest --test-dir $(NATIVE_DIR) --output-on-failure
+	tests/lan/sandbox -- ctest --test-dir $(WIN_DIR) --output-on-failure
+
+demo: build
+	scripts/ensure-deps.sh demo
+	TESSARIN_DEMO_HEADLESS=$(if $(DISPLAY),0,1) tests/lan/sandbox --keep-display -- scripts/demo.sh $(WIN_DIR)
+
+dist: build
+	rm -rf $(DIST_DIR) && mkdir -p $(DIST_DIR)/Tessarin
+	cp $(WIN_DIR)/Tessarin.exe $(DIST_DIR)/Tessarin/
+	cd $(DIST_DIR) && zip -qr -X Tessarin-$(VERSION).zip Tessarin
+	@echo "release: $(DIST_DIR)/Tessarin-$(VERSION).zip"
+
+clean:
+	rm -rf $(BUILD_DIR)
