@@ -11,7 +11,8 @@
 
 #include <string_view>
 
-namespace {
+namespace
+{
 
 // GDI+ lives as long as the application object: the skinned buttons hold GDI+ images until the
 // main window object is destroyed, which is before this object goes.
@@ -27,7 +28,10 @@ CKorvaleApp::CKorvaleApp()
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &g_gdiplusInput, nullptr);
 }
 
-CKorvaleApp::~CKorvaleApp() { Gdiplus::GdiplusShutdown(g_gdiplusToken); }
+CKorvaleApp::~CKorvaleApp()
+{
+    Gdiplus::GdiplusShutdown(g_gdiplusToken);
+}
 
 BOOL CKorvaleApp::InitInstance()
 {

@@ -8,25 +8,54 @@
 
 #include <array>
 
-namespace {
+namespace
+{
 
 // The controls of the network form, which the two tabs show and hide together. The DHCP box's
 // caption (a separate label) goes with them, or it would stand over the upgrade panel.
-constexpr std::array kNetworkFormControls{
-    IDC_DNS_CAPTION,       IDC_DNS,       IDC_NEW_IP_CAPTION,      IDC_NEW_IP,
-    IDC_NETMASK_CAPTION,   IDC_NETMASK,   IDC_GATEWAY_CAPTION,     IDC_GATEWAY,
-    IDC_HTTP_PORT_CAPTION, IDC_HTTP_PORT, IDC_RTSP_PORT_CAPTION,   IDC_RTSP_PORT,
-    IDC_MOBILE_PORT_CAPTION, IDC_MOBILE_PORT, IDC_DHCP,            IDC_DHCP_CAPTION,
-    IDC_PASSWORD_CAPTION,  IDC_PASSWORD,  IDC_USERNAME_CAPTION,    IDC_USERNAME,
-    IDC_MODIFY_IP};
+constexpr std::array kNetworkFormControls{IDC_DNS_CAPTION,
+                                          IDC_DNS,
+                                          IDC_NEW_IP_CAPTION,
+                                          IDC_NEW_IP,
+                                          IDC_NETMASK_CAPTION,
+                                          IDC_NETMASK,
+                                          IDC_GATEWAY_CAPTION,
+                                          IDC_GATEWAY,
+                                          IDC_HTTP_PORT_CAPTION,
+                                          IDC_HTTP_PORT,
+                                          IDC_RTSP_PORT_CAPTION,
+                                          IDC_RTSP_PORT,
+                                          IDC_MOBILE_PORT_CAPTION,
+                                          IDC_MOBILE_PORT,
+                                          IDC_DHCP,
+                                          IDC_DHCP_CAPTION,
+                                          IDC_PASSWORD_CAPTION,
+                                          IDC_PASSWORD,
+                                          IDC_USERNAME_CAPTION,
+                                          IDC_USERNAME,
+                                          IDC_MODIFY_IP};
 
 // The form and the list use Arial 15 px; everything else keeps the template's Verdana.
-constexpr std::array kArialControls{
-    IDC_NEW_IP_CAPTION,      IDC_NEW_IP,      IDC_NETMASK_CAPTION,   IDC_NETMASK,
-    IDC_GATEWAY_CAPTION,     IDC_GATEWAY,     IDC_DNS_CAPTION,       IDC_DNS,
-    IDC_HTTP_PORT_CAPTION,   IDC_HTTP_PORT,   IDC_RTSP_PORT_CAPTION, IDC_RTSP_PORT,
-    IDC_MOBILE_PORT_CAPTION, IDC_MOBILE_PORT, IDC_DHCP,              IDC_USERNAME_CAPTION,
-    IDC_USERNAME,            IDC_PASSWORD_CAPTION, IDC_PASSWORD,     IDC_DEVICE_LIST};
+constexpr std::array kArialControls{IDC_NEW_IP_CAPTION,
+                                    IDC_NEW_IP,
+                                    IDC_NETMASK_CAPTION,
+                                    IDC_NETMASK,
+                                    IDC_GATEWAY_CAPTION,
+                                    IDC_GATEWAY,
+                                    IDC_DNS_CAPTION,
+                                    IDC_DNS,
+                                    IDC_HTTP_PORT_CAPTION,
+                                    IDC_HTTP_PORT,
+                                    IDC_RTSP_PORT_CAPTION,
+                                    IDC_RTSP_PORT,
+                                    IDC_MOBILE_PORT_CAPTION,
+                                    IDC_MOBILE_PORT,
+                                    IDC_DHCP,
+                                    IDC_USERNAME_CAPTION,
+                                    IDC_USERNAME,
+                                    IDC_PASSWORD_CAPTION,
+                                    IDC_PASSWORD,
+                                    IDC_DEVICE_LIST};
 
 constexpr int kUpgradePanelWidth = 250;
 constexpr int kUpgradePanelHeight = 400;
@@ -34,16 +63,16 @@ constexpr int kUpgradePanelHeight = 400;
 } // namespace
 
 BEGIN_MESSAGE_MAP(CKorvaleDlg, fw::CDialog)
-    ON_WM_PAINT()
-    ON_WM_CTLCOLOR()
-    ON_WM_QUERYDRAGICON()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_ERASEBKGND()
-    ON_WM_CLOSE()
-    ON_BN_CLICKED(IDC_CLOSE, OnCloseButton)
-    ON_BN_CLICKED(IDC_MINIMIZE, OnMinimizeButton)
-    ON_BN_CLICKED(IDC_MODIFY_TAB, OnModifyTab)
-    ON_BN_CLICKED(IDC_UPGRADE_TAB, OnUpgradeTab)
+ON_WM_PAINT()
+ON_WM_CTLCOLOR()
+ON_WM_QUERYDRAGICON()
+ON_WM_LBUTTONDOWN()
+ON_WM_ERASEBKGND()
+ON_WM_CLOSE()
+ON_BN_CLICKED(IDC_CLOSE, OnCloseButton)
+ON_BN_CLICKED(IDC_MINIMIZE, OnMinimizeButton)
+ON_BN_CLICKED(IDC_MODIFY_TAB, OnModifyTab)
+ON_BN_CLICKED(IDC_UPGRADE_TAB, OnUpgradeTab)
 END_MESSAGE_MAP()
 
 CKorvaleDlg::CKorvaleDlg()
@@ -157,7 +186,10 @@ void CKorvaleDlg::OnCancel()
     // Escape must never close the window.
 }
 
-BOOL CKorvaleDlg::OnEraseBkgnd(HDC) { return TRUE; }
+BOOL CKorvaleDlg::OnEraseBkgnd(HDC)
+{
+    return TRUE;
+}
 
 void CKorvaleDlg::OnPaint()
 {
@@ -206,7 +238,10 @@ HBRUSH CKorvaleDlg::OnCtlColor(HDC dc, HWND control, UINT kind)
     return CDialog::OnCtlColor(dc, control, kind);
 }
 
-HCURSOR CKorvaleDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
+HCURSOR CKorvaleDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
 
 void CKorvaleDlg::OnLButtonDown(UINT flags, POINT point)
 {
@@ -216,11 +251,20 @@ void CKorvaleDlg::OnLButtonDown(UINT flags, POINT point)
     CDialog::OnLButtonDown(flags, point);
 }
 
-void CKorvaleDlg::OnClose() { CDialog::OnCancel(); }
+void CKorvaleDlg::OnClose()
+{
+    CDialog::OnCancel();
+}
 
-void CKorvaleDlg::OnCloseButton() { CDialog::OnOK(); }
+void CKorvaleDlg::OnCloseButton()
+{
+    CDialog::OnOK();
+}
 
-void CKorvaleDlg::OnMinimizeButton() { ShowWindow(SW_MINIMIZE); }
+void CKorvaleDlg::OnMinimizeButton()
+{
+    ShowWindow(SW_MINIMIZE);
+}
 
 void CKorvaleDlg::OnModifyTab()
 {

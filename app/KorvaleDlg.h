@@ -12,7 +12,8 @@
 #include <cstdint>
 #include <string>
 
-class CKorvaleDlg : public fw::CDialog {
+class CKorvaleDlg : public fw::CDialog
+{
 public:
     CKorvaleDlg();
 

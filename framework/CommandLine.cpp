@@ -1,9 +1,14 @@
 #include "CommandLine.h"
 
-namespace fw {
-namespace {
+namespace fw
+{
+namespace
+{
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
 
 } // namespace
 

@@ -4,8 +4,10 @@
 
 #include <commctrl.h>
 
-namespace fw {
-namespace {
+namespace fw
+{
+namespace
+{
 
 // The dialog being created on this thread. The dialog manager sends WM_SETFONT before
 // WM_INITDIALOG carries our pointer, so the object is hooked up at the first message it gets.
@@ -16,14 +18,14 @@ thread_local CDialog* t_dialogBeingCreated = nullptr;
 void RegisterDialogControlClasses()
 {
     static const bool registered = [] {
-        INITCOMMONCONTROLSEX classes{sizeof(classes),
-                                     ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+        INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
         return ::InitCommonControlsEx(&classes) != FALSE;
     }();
     (void)registered;
 }
 
-class CreationScope {
+class CreationScope
+{
 public:
     explicit CreationScope(CDialog* dialog) : m_outer(t_dialogBeingCreated)
     {
@@ -39,7 +41,10 @@ private:
 
 } // namespace
 
-CWindow CDataExchange::Item(int id) const { return m_dialog.GetDlgItem(id); }
+CWindow CDataExchange::Item(int id) const
+{
+    return m_dialog.GetDlgItem(id);
+}
 
 void DDX_Control(CDataExchange* dx, int id, CWnd& control)
 {
@@ -84,9 +89,9 @@ void DDX_IPAddress(CDataExchange* dx, int id, DWORD& value)
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_MESSAGE(WM_INITDIALOG, HandleInitDialog)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
+ON_MESSAGE(WM_INITDIALOG, HandleInitDialog)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
 INT_PTR CDialog::DoModal()
@@ -104,9 +109,9 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent)
     RegisterDialogControlClasses();
     m_templateId = templateId;
     CreationScope scope(this);
-    HWND window = ::CreateDialogParamW(CWinApp::ResourceInstance(), MAKEINTRESOURCEW(templateId),
-                                       parent ? parent->m_hWnd : nullptr,
-                                       &CDialog::StaticDialogProc, 0);
+    HWND window =
+        ::CreateDialogParamW(CWinApp::ResourceInstance(), MAKEINTRESOURCEW(templateId),
+                             parent ? parent->m_hWnd : nullptr, &CDialog::StaticDialogProc, 0);
     return window != nullptr;
 }
 
@@ -122,7 +127,10 @@ INT_PTR CALLBACK CDialog::StaticDialogProc(HWND window, UINT, WPARAM, LPARAM)
     return FALSE;
 }
 
-LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) { return OnInitDialog(); }
+LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM)
+{
+    return OnInitDialog();
+}
 
 BOOL CDialog::OnInitDialog()
 {
@@ -144,6 +152,9 @@ void CDialog::OnOK()
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
 
 } // namespace fw

@@ -1,6 +1,7 @@
 #include "FileFilter.h"
 
-namespace fw {
+namespace fw
+{
 
 std::wstring FilterForOpenDialog(std::wstring_view filter)
 {

@@ -6,11 +6,12 @@
 
 #include <utility>
 
-namespace fw {
+namespace fw
+{
 
 // Owns one handle; Traits says what "no handle" is and how to release one.
-template <typename Traits>
-class UniqueHandle {
+template <typename Traits> class UniqueHandle
+{
 public:
     using Handle = typename Traits::Handle;
 
@@ -29,10 +30,7 @@ public:
     Handle Get() const { return m_handle; }
     explicit operator bool() const { return m_handle != Traits::Invalid(); }
 
-    Handle Release()
-    {
-        return std::exchange(m_handle, Traits::Invalid());
-    }
+    Handle Release() { return std::exchange(m_handle, Traits::Invalid()); }
 
     void Reset(Handle handle = Traits::Invalid())
     {
@@ -51,8 +49,7 @@ struct KernelHandleTraits {
     static void Close(Handle handle) { ::CloseHandle(handle); }
 };
 
-template <typename T>
-struct GdiObjectTraits {
+template <typename T> struct GdiObjectTraits {
     using Handle = T;
     static Handle Invalid() { return nullptr; }
     static void Close(Handle handle) { ::DeleteObject(handle); }
@@ -69,7 +66,8 @@ using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using OwnedBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 
 // A font the window creates once and hands to its controls with WM_SETFONT.
-class CFont {
+class CFont
+{
 public:
     bool CreateFontIndirect(const LOGFONTW& logFont)
     {
@@ -83,7 +81,8 @@ private:
 };
 
 // Selects an object into a device context and puts the previous one back when it goes.
-class DcSelection {
+class DcSelection
+{
 public:
     DcSelection(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(::SelectObject(dc, object)) {}
     DcSelection(const DcSelection&) = delete;
@@ -96,7 +95,8 @@ private:
 };
 
 // BeginPaint/EndPaint for one WM_PAINT.
-class CPaintDC {
+class CPaintDC
+{
 public:
     explicit CPaintDC(HWND window) : m_window(window) { m_dc = ::BeginPaint(window, &m_paint); }
     CPaintDC(const CPaintDC&) = delete;

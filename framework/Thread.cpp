@@ -2,7 +2,8 @@
 
 #include <process.h>
 
-namespace fw {
+namespace fw
+{
 
 KernelHandle BeginThread(ThreadProc proc, void* parameter)
 {

@@ -4,7 +4,8 @@
 
 #include "Handles.h"
 
-namespace fw {
+namespace fw
+{
 
 using ThreadProc = unsigned(__stdcall*)(void* parameter);
 

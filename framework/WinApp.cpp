@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace fw {
-namespace {
+namespace fw
+{
+namespace
+{
 
 CWinApp* g_application = nullptr;
 
@@ -24,7 +26,8 @@ std::wstring ModulePath()
 {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
             return {};
         if (length < path.size()) {
@@ -47,7 +50,10 @@ CWinApp::~CWinApp()
         g_application = nullptr;
 }
 
-CWinApp* CWinApp::Current() { return g_application; }
+CWinApp* CWinApp::Current()
+{
+    return g_application;
+}
 
 HINSTANCE CWinApp::ResourceInstance()
 {
@@ -85,8 +91,9 @@ std::vector<std::uint8_t> CWinApp::GetProfileBinary(const wchar_t* section,
         !std::all_of(text, text + length, [](wchar_t c) { return std::iswxdigit(c) != 0; }))
         return {};
     std::vector<std::uint8_t> data((length - 2) / 2);
-    if (data.empty() || !::GetPrivateProfileStructW(section, entry, data.data(),
-                                                    static_cast<UINT>(data.size()), profile.c_str()))
+    if (data.empty() ||
+        !::GetPrivateProfileStructW(section, entry, data.data(), static_cast<UINT>(data.size()),
+                                    profile.c_str()))
         return {};
     return data;
 }

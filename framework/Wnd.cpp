@@ -2,8 +2,10 @@
 
 #include <exception>
 
-namespace fw {
-namespace {
+namespace fw
+{
+namespace
+{
 
 // The window property that links a window to its object. A property, unlike the user-data
 // slot, cannot clash with what a control or the dialog manager keeps for itself.
@@ -39,7 +41,8 @@ bool IsControlColor(UINT message)
 std::wstring CWindow::GetWindowText() const
 {
     std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -78,7 +81,10 @@ const MessageMap* CWnd::GetThisMessageMap()
     return &map;
 }
 
-const MessageMap* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const MessageMap* CWnd::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
 
 BOOL CWnd::SubclassWindow(HWND window)
 {
@@ -159,8 +165,8 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
     if (message == WM_COMMAND && lParam != 0)
         handled = ReflectToChild(reinterpret_cast<HWND>(lParam), message, wParam, lParam, result);
     else if (message == WM_NOTIFY)
-        handled = ReflectToChild(reinterpret_cast<const NMHDR*>(lParam)->hwndFrom, message,
-                                 wParam, lParam, result);
+        handled = ReflectToChild(reinterpret_cast<const NMHDR*>(lParam)->hwndFrom, message, wParam,
+                                 lParam, result);
     if (!handled)
         handled = Dispatch(message, wParam, lParam, result);
     if (!handled && IsControlColor(message)) {
@@ -187,8 +193,7 @@ bool CWnd::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
     return false;
 }
 
-bool CWnd::ReflectToChild(HWND child, UINT message, WPARAM wParam, LPARAM lParam,
-                          LRESULT& result)
+bool CWnd::ReflectToChild(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     CWnd* object = FromHandlePermanent(child);
     return object != nullptr && object->OnWndMsg(message | kReflected, wParam, lParam, result);

@@ -9,9 +9,11 @@
 
 #include <string>
 
-namespace fw {
+namespace fw
+{
 
-class CWindow {
+class CWindow
+{
 public:
     CWindow(HWND window = nullptr) : m_hWnd(window) {}
 
@@ -62,7 +64,8 @@ public:
     HWND m_hWnd;
 };
 
-class CWnd : public CWindow {
+class CWnd : public CWindow
+{
 public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;

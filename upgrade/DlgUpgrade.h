@@ -6,7 +6,8 @@
 
 class CKorvaleDlg;
 
-class CDlgUpgrade : public fw::CDialog {
+class CDlgUpgrade : public fw::CDialog
+{
 public:
     CDlgUpgrade();
 

@@ -6,36 +6,41 @@
 
 #include <cstdint>
 
-namespace {
+namespace
+{
 
 struct IntCase {
     const wchar_t* text;
     std::int32_t value;
 };
 
-class LeadingIntCases : public testing::TestWithParam<IntCase> {};
+class LeadingIntCases : public testing::TestWithParam<IntCase>
+{
+};
 
 TEST_P(LeadingIntCases, ReadsLikeAtoi)
 {
     EXPECT_EQ(LeadingInt(GetParam().text), GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LeadingIntCases,
-    testing::Values(IntCase{L"", 0}, IntCase{L"abc", 0}, IntCase{L"80", 80},
-                    IntCase{L"80abc", 80}, IntCase{L"  \t554", 554}, IntCase{L"-12", -12},
-                    IntCase{L"+7", 7}, IntCase{L"- 7", 0}, IntCase{L"12 34", 12},
-                    IntCase{L"4.1", 4}, IntCase{L"2147483647", 2147483647},
-                    IntCase{L"99999999999999999999", 2147483647},
-                    IntCase{L"-2147483648", -2147483647 - 1},
-                    IntCase{L"-99999999999999999999", -2147483647 - 1}));
+INSTANTIATE_TEST_SUITE_P(Cases, LeadingIntCases,
+                         testing::Values(IntCase{L"", 0}, IntCase{L"abc", 0}, IntCase{L"80", 80},
+                                         IntCase{L"80abc", 80}, IntCase{L"  \t554", 554},
+                                         IntCase{L"-12", -12}, IntCase{L"+7", 7},
+                                         IntCase{L"- 7", 0}, IntCase{L"12 34", 12},
+                                         IntCase{L"4.1", 4}, IntCase{L"2147483647", 2147483647},
+                                         IntCase{L"99999999999999999999", 2147483647},
+                                         IntCase{L"-2147483648", -2147483647 - 1},
+                                         IntCase{L"-99999999999999999999", -2147483647 - 1}));
 
 struct QuadCase {
     const wchar_t* text;
     std::uint32_t value;
 };
 
-class DottedQuadCases : public testing::TestWithParam<QuadCase> {};
+class DottedQuadCases : public testing::TestWithParam<QuadCase>
+{
+};
 
 TEST_P(DottedQuadCases, PutsFirstOctetInTheHighByte)
 {

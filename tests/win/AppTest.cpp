@@ -5,16 +5,22 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct SwitchCase {
     const wchar_t* commandLine;
     bool soft;
 };
 
-class SoftSwitch : public testing::TestWithParam<SwitchCase> {};
+class SoftSwitch : public testing::TestWithParam<SwitchCase>
+{
+};
 
-HWND MainWindow() { return theApp.m_pMainWnd ? theApp.m_pMainWnd->m_hWnd : nullptr; }
+HWND MainWindow()
+{
+    return theApp.m_pMainWnd ? theApp.m_pMainWnd->m_hWnd : nullptr;
+}
 
 TEST_P(SoftSwitch, DecidesWhetherRemoteCloseEndsTheProgram)
 {
@@ -41,7 +47,7 @@ TEST_P(SoftSwitch, DecidesWhetherRemoteCloseEndsTheProgram)
 INSTANTIATE_TEST_SUITE_P(Cases, SoftSwitch,
                          testing::Values(SwitchCase{L"-Soft", true}, SwitchCase{L"-soft", false},
                                          SwitchCase{L"-SOFT", false}, SwitchCase{L"-Soft ", false},
-                                         SwitchCase{L"-Soft -x", false},
-                                         SwitchCase{L"Soft", false}, SwitchCase{L"", false}));
+                                         SwitchCase{L"-Soft -x", false}, SwitchCase{L"Soft", false},
+                                         SwitchCase{L"", false}));
 
 } // namespace

@@ -15,9 +15,11 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
+namespace
+{
 
-class ColourLabel : public fw::CStatic {
+class ColourLabel : public fw::CStatic
+{
 public:
     HBRUSH m_brush = reinterpret_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH));
     int m_requests = 0;
@@ -34,10 +36,11 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(ColourLabel, fw::CStatic)
-    ON_WM_CTLCOLOR_REFLECT()
+ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
-class TestDialog : public fw::CDialog {
+class TestDialog : public fw::CDialog
+{
 public:
     TestDialog() : CDialog(IDD_TEST) {}
 
@@ -72,12 +75,13 @@ protected:
 constexpr UINT kSumMessage = WM_APP + 7;
 
 BEGIN_MESSAGE_MAP(TestDialog, fw::CDialog)
-    ON_BN_CLICKED(IDC_TEST_BUTTON, OnPress)
-    ON_MESSAGE(kSumMessage, OnSum)
-    ON_WM_CTLCOLOR()
+ON_BN_CLICKED(IDC_TEST_BUTTON, OnPress)
+ON_MESSAGE(kSumMessage, OnSum)
+ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
-class Framework : public testing::Test {
+class Framework : public testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(m_dialog.Create(IDD_TEST, nullptr)); }
     void TearDown() override
@@ -127,15 +131,15 @@ TEST_F(Framework, ControlColourIsAskedOfTheParentFirstThenOfTheControl)
     HDC dc = ::GetDC(m_dialog.m_hWnd);
     const HWND label = Item(IDC_TEST_LABEL).m_hWnd;
 
-    const LRESULT fromControl =
-        m_dialog.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
+    const LRESULT fromControl = m_dialog.SendMessage(
+        WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
     EXPECT_EQ(reinterpret_cast<HBRUSH>(fromControl), m_dialog.m_label.m_brush);
     EXPECT_EQ(m_dialog.m_label.m_requests, 1);
     EXPECT_EQ(m_dialog.m_label.m_lastKind, static_cast<UINT>(CTLCOLOR_STATIC));
 
     m_dialog.m_parentAnswersColours = true;
-    const LRESULT fromParent =
-        m_dialog.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
+    const LRESULT fromParent = m_dialog.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                                    reinterpret_cast<LPARAM>(label));
     EXPECT_EQ(reinterpret_cast<HBRUSH>(fromParent), m_dialog.m_parentBrush);
     EXPECT_EQ(m_dialog.m_label.m_requests, 1);
     ::ReleaseDC(m_dialog.m_hWnd, dc);
@@ -168,9 +172,9 @@ TEST_F(Framework, ControlOutlivesItsObject)
 TEST(FrameworkModal, OkReadsControlsThenEnds)
 {
     TestDialog dialog;
-    const INT_PTR result = test::RunModal(
-        dialog, {[&] { dialog.GetDlgItem(IDC_TEST_EDIT).SetWindowText(L"typed"); },
-                 [&] { dialog.PostMessage(WM_COMMAND, IDOK); }});
+    const INT_PTR result =
+        test::RunModal(dialog, {[&] { dialog.GetDlgItem(IDC_TEST_EDIT).SetWindowText(L"typed"); },
+                                [&] { dialog.PostMessage(WM_COMMAND, IDOK); }});
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.m_text, L"typed");
     EXPECT_EQ(dialog.m_hWnd, nullptr);
@@ -179,9 +183,9 @@ TEST(FrameworkModal, OkReadsControlsThenEnds)
 TEST(FrameworkModal, EscapeCancelsWithoutReading)
 {
     TestDialog dialog;
-    const INT_PTR result = test::RunModal(
-        dialog, {[&] { dialog.GetDlgItem(IDC_TEST_EDIT).SetWindowText(L"typed"); },
-                 [&] { test::PressKey(dialog.m_hWnd, VK_ESCAPE); }});
+    const INT_PTR result =
+        test::RunModal(dialog, {[&] { dialog.GetDlgItem(IDC_TEST_EDIT).SetWindowText(L"typed"); },
+                                [&] { test::PressKey(dialog.m_hWnd, VK_ESCAPE); }});
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dialog.m_text, L"hello");
 }
@@ -233,7 +237,8 @@ TEST(FrameworkThread, RunsTheProcedureWithItsParameter)
     EXPECT_EQ(value.load(), 42);
 }
 
-class FrameworkProfile : public testing::Test {
+class FrameworkProfile : public testing::Test
+{
 protected:
     void TearDown() override { ::DeleteFileW(Profile().c_str()); }
     static std::wstring Profile() { return fw::CWinApp::Current()->ProfilePath(); }
@@ -245,8 +250,8 @@ TEST_F(FrameworkProfile, LivesBesideTheExecutableAndReturnsSavedBlocks)
     EXPECT_NE(profile.find(L"\\tessarin_win_tests.INI"), std::wstring::npos) << profile.c_str();
 
     const std::int32_t saved[] = {2, 50, 80};
-    ASSERT_TRUE(::WritePrivateProfileStructW(L"ListCtrls", L"1000", const_cast<std::int32_t*>(saved),
-                                             sizeof(saved), profile.c_str()));
+    ASSERT_TRUE(::WritePrivateProfileStructW(
+        L"ListCtrls", L"1000", const_cast<std::int32_t*>(saved), sizeof(saved), profile.c_str()));
     const std::vector<std::uint8_t> block =
         fw::CWinApp::Current()->GetProfileBinary(L"ListCtrls", L"1000");
     ASSERT_EQ(block.size(), sizeof(saved));

@@ -8,7 +8,8 @@
 
 #include <commctrl.h>
 
-namespace {
+namespace
+{
 
 // The twenty controls of the network form, plus the DHCP box's own caption label.
 constexpr int kFormControls[] = {1018, 1010, 1014, 1005, 1015, 1006, 1016, 1007, 1019, 1022, 1020,
@@ -18,7 +19,8 @@ constexpr int kAlwaysShown[] = {1000, 1001, 1002, 1003, 1011, 1017, 1038};
 // Hidden by the template and never shown.
 constexpr int kNeverShown[] = {1008, 1012, 1013, 1037};
 
-class MainWindow : public testing::Test {
+class MainWindow : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -50,9 +52,9 @@ TEST_F(MainWindow, OpensWithItsCaptionsAndTheNetworkForm)
 {
     EXPECT_EQ(m_dialog.GetWindowText(), L"Tessarin");
     const std::pair<int, const wchar_t*> captions[] = {
-        {1001, L"Search"},      {1004, L"Modify IP"},      {1016, L"GateWay"},
-        {1015, L"Subnet Mask"}, {1014, L"IP Adress"},      {1013, L"Old IP"},
-        {1038, L"Ver. 4.1.46.5"}, {1018, L"DNS"},          {1029, L"DHCP Enable"}};
+        {1001, L"Search"},        {1004, L"Modify IP"}, {1016, L"GateWay"},
+        {1015, L"Subnet Mask"},   {1014, L"IP Adress"}, {1013, L"Old IP"},
+        {1038, L"Ver. 4.1.46.5"}, {1018, L"DNS"},       {1029, L"DHCP Enable"}};
     for (const auto& [id, text] : captions)
         EXPECT_EQ(Item(id).GetWindowText(), text) << "control " << id;
 
@@ -185,12 +187,12 @@ TEST(MainWindowClosing, SystemCloseEndsWithCancel)
 TEST(MainWindowClosing, EscapeAndEnterLeaveTheWindowOpen)
 {
     CKorvaleDlg dialog;
-    const INT_PTR result = test::RunModal(
-        dialog, {[&] { test::PressKey(dialog.m_hWnd, VK_ESCAPE); },
-                 [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
-                 [&] { test::PressKey(dialog.m_hWnd, VK_RETURN); },
-                 [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
-                 [&] { dialog.PostMessage(WM_CLOSE); }});
+    const INT_PTR result =
+        test::RunModal(dialog, {[&] { test::PressKey(dialog.m_hWnd, VK_ESCAPE); },
+                                [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
+                                [&] { test::PressKey(dialog.m_hWnd, VK_RETURN); },
+                                [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
+                                [&] { dialog.PostMessage(WM_CLOSE); }});
     EXPECT_EQ(result, IDCANCEL);
 }
 
@@ -199,16 +201,15 @@ TEST(MainWindowClosing, RemoteCloseEndsTheWindowOnlyInSoftMode)
     {
         theApp.m_softMode = TRUE;
         CKorvaleDlg dialog;
-        EXPECT_EQ(test::RunModal(dialog, {[&] { dialog.PostMessage(WM_REMOTE_CLOSE); }}),
-                  IDCANCEL);
+        EXPECT_EQ(test::RunModal(dialog, {[&] { dialog.PostMessage(WM_REMOTE_CLOSE); }}), IDCANCEL);
     }
     {
         theApp.m_softMode = FALSE;
         CKorvaleDlg dialog;
-        const INT_PTR result = test::RunModal(
-            dialog, {[&] { dialog.PostMessage(WM_REMOTE_CLOSE); },
-                     [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
-                     [&] { dialog.GetDlgItem(IDC_CLOSE).SendMessage(BM_CLICK); }});
+        const INT_PTR result =
+            test::RunModal(dialog, {[&] { dialog.PostMessage(WM_REMOTE_CLOSE); },
+                                    [&] { EXPECT_TRUE(dialog.IsWindowVisible()); },
+                                    [&] { dialog.GetDlgItem(IDC_CLOSE).SendMessage(BM_CLICK); }});
         EXPECT_EQ(result, IDOK);
     }
 }

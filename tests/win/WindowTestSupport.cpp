@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
-namespace test {
-namespace {
+namespace test
+{
+namespace
+{
 
 struct Script {
     std::vector<Step> steps;
@@ -52,8 +54,8 @@ INT_PTR RunScripted(const std::function<INT_PTR()>& run, const std::function<HWN
 
 INT_PTR RunModal(fw::CDialog& dialog, std::vector<Step> steps)
 {
-    return RunScripted([&dialog] { return dialog.DoModal(); },
-                       [&dialog] { return dialog.m_hWnd; }, std::move(steps));
+    return RunScripted([&dialog] { return dialog.DoModal(); }, [&dialog] { return dialog.m_hWnd; },
+                       std::move(steps));
 }
 
 void PumpMessages(HWND dialog)

@@ -6,7 +6,8 @@
 #include <functional>
 #include <vector>
 
-namespace test {
+namespace test
+{
 
 using Step = std::function<void()>;
 
