@@ -11,8 +11,7 @@
 
 #include <string_view>
 
-namespace
-{
+namespace {
 
 // GDI+ lives as long as the application object: the skinned buttons hold GDI+ images until the
 // main window object is destroyed, which is before this object goes.

@@ -9,8 +9,7 @@
 // "-Soft" (a kiosk or installer shell that started it, say).
 constexpr UINT WM_REMOTE_CLOSE = WM_USER + 5000;
 
-class CKorvaleApp : public fw::CWinApp
-{
+class CKorvaleApp : public fw::CWinApp {
 public:
     CKorvaleApp();
     ~CKorvaleApp() override;

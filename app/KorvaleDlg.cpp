@@ -8,8 +8,7 @@
 
 #include <array>
 
-namespace
-{
+namespace {
 
 // The controls of the network form, which the two tabs show and hide together. The DHCP box's
 // caption (a separate label) goes with them, or it would stand over the upgrade panel.
@@ -79,8 +78,7 @@ CKorvaleDlg::CKorvaleDlg()
     : CDialog(IDD_MAIN),
       m_hIcon(::LoadIconW(fw::CWinApp::ResourceInstance(), MAKEINTRESOURCEW(IDI_MAIN))),
       m_netmask(ParseDottedQuad(L"255.255.255.0"))
-{
-}
+{}
 
 void CKorvaleDlg::DoDataExchange(fw::CDataExchange* dx)
 {

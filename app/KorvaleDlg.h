@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/Controls.h"
+#include "framework/ListCtrl.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
 #include "upgrade/DlgUpgrade.h"
@@ -12,8 +13,7 @@
 #include <cstdint>
 #include <string>
 
-class CKorvaleDlg : public fw::CDialog
-{
+class CKorvaleDlg : public fw::CDialog {
 public:
     CKorvaleDlg();
 

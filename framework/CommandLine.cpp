@@ -1,9 +1,7 @@
 #include "CommandLine.h"
 
-namespace fw
-{
-namespace
-{
+namespace fw {
+namespace {
 
 bool IsBlank(wchar_t c)
 {

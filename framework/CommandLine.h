@@ -4,8 +4,7 @@
 
 #include <string_view>
 
-namespace fw
-{
+namespace fw {
 
 // The program name is either quoted (up to the next quote) or runs to the first blank; blanks
 // are spaces and tabs. Whatever follows is kept exactly, trailing blanks included.

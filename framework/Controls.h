@@ -7,23 +7,12 @@
 
 #include <commctrl.h>
 
-namespace fw
-{
+namespace fw {
 
-class CButton : public CWnd
-{
-};
+class CButton : public CWnd {};
 
-class CStatic : public CWnd
-{
-};
+class CStatic : public CWnd {};
 
-class CEdit : public CWnd
-{
-};
-
-class CListCtrl : public CWnd
-{
-};
+class CEdit : public CWnd {};
 
 } // namespace fw

@@ -4,10 +4,8 @@
 
 #include <commctrl.h>
 
-namespace fw
-{
-namespace
-{
+namespace fw {
+namespace {
 
 // The dialog being created on this thread. The dialog manager sends WM_SETFONT before
 // WM_INITDIALOG carries our pointer, so the object is hooked up at the first message it gets.
@@ -24,8 +22,7 @@ void RegisterDialogControlClasses()
     (void)registered;
 }
 
-class CreationScope
-{
+class CreationScope {
 public:
     explicit CreationScope(CDialog* dialog) : m_outer(t_dialogBeingCreated)
     {

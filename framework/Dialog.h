@@ -6,15 +6,13 @@
 
 #include <string>
 
-namespace fw
-{
+namespace fw {
 
 class CDialog;
 
 // One pass of data exchange: save == true reads controls into members (UpdateData(TRUE)),
 // false writes members into controls. No exchange validates, so a pass never fails.
-class CDataExchange
-{
+class CDataExchange {
 public:
     CDataExchange(CDialog& dialog, bool save) : m_dialog(dialog), m_bSaveAndValidate(save) {}
 
@@ -34,8 +32,7 @@ void DDX_Check(CDataExchange* dx, int id, int& value);
 // reads as 0.
 void DDX_IPAddress(CDataExchange* dx, int id, DWORD& value);
 
-class CDialog : public CWnd
-{
+class CDialog : public CWnd {
 public:
     explicit CDialog(UINT templateId) : m_templateId(templateId) {}
 

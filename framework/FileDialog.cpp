@@ -6,8 +6,7 @@
 
 #include <vector>
 
-namespace fw
-{
+namespace fw {
 
 std::optional<std::wstring> ShowOpenFileDialog(HWND owner, std::wstring_view filter, DWORD flags)
 {

@@ -7,8 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace fw
-{
+namespace fw {
 
 // Lets the user choose one existing file. `filter` is in the "Name|pattern|...||" form;
 // `flags` are OFN_ flags. Returns the full path, or nothing when the user cancels.

@@ -1,7 +1,6 @@
 #include "FileFilter.h"
 
-namespace fw
-{
+namespace fw {
 
 std::wstring FilterForOpenDialog(std::wstring_view filter)
 {

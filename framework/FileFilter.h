@@ -5,8 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace fw
-{
+namespace fw {
 
 // Turns every '|' into a NUL. The result always ends in two NULs, also for an empty filter.
 std::wstring FilterForOpenDialog(std::wstring_view filter);

@@ -6,12 +6,10 @@
 
 #include <utility>
 
-namespace fw
-{
+namespace fw {
 
 // Owns one handle; Traits says what "no handle" is and how to release one.
-template <typename Traits> class UniqueHandle
-{
+template <typename Traits> class UniqueHandle {
 public:
     using Handle = typename Traits::Handle;
 
@@ -66,8 +64,7 @@ using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using OwnedBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 
 // A font the window creates once and hands to its controls with WM_SETFONT.
-class CFont
-{
+class CFont {
 public:
     bool CreateFontIndirect(const LOGFONTW& logFont)
     {
@@ -81,8 +78,7 @@ private:
 };
 
 // Selects an object into a device context and puts the previous one back when it goes.
-class DcSelection
-{
+class DcSelection {
 public:
     DcSelection(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(::SelectObject(dc, object)) {}
     DcSelection(const DcSelection&) = delete;
@@ -95,8 +91,7 @@ private:
 };
 
 // BeginPaint/EndPaint for one WM_PAINT.
-class CPaintDC
-{
+class CPaintDC {
 public:
     explicit CPaintDC(HWND window) : m_window(window) { m_dc = ::BeginPaint(window, &m_paint); }
     CPaintDC(const CPaintDC&) = delete;

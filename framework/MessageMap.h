@@ -15,8 +15,7 @@
 
 #include <cstddef>
 
-namespace fw
-{
+namespace fw {
 
 class CWnd;
 

@@ -2,8 +2,7 @@
 
 #include <process.h>
 
-namespace fw
-{
+namespace fw {
 
 KernelHandle BeginThread(ThreadProc proc, void* parameter)
 {

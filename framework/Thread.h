@@ -4,8 +4,7 @@
 
 #include "Handles.h"
 
-namespace fw
-{
+namespace fw {
 
 using ThreadProc = unsigned(__stdcall*)(void* parameter);
 

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cwctype>
 
-namespace fw
-{
-namespace
-{
+namespace fw {
+namespace {
 
 CWinApp* g_application = nullptr;
 

@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace fw
-{
+namespace fw {
 
-class CWinApp
-{
+class CWinApp {
 public:
     // The name is derived from the executable's file name when none is given.
     explicit CWinApp(const wchar_t* appName = nullptr);

@@ -2,10 +2,8 @@
 
 #include <exception>
 
-namespace fw
-{
-namespace
-{
+namespace fw {
+namespace {
 
 // The window property that links a window to its object. A property, unlike the user-data
 // slot, cannot clash with what a control or the dialog manager keeps for itself.

@@ -9,11 +9,9 @@
 
 #include <string>
 
-namespace fw
-{
+namespace fw {
 
-class CWindow
-{
+class CWindow {
 public:
     CWindow(HWND window = nullptr) : m_hWnd(window) {}
 
@@ -64,8 +62,7 @@ public:
     HWND m_hWnd;
 };
 
-class CWnd : public CWindow
-{
+class CWnd : public CWindow {
 public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;

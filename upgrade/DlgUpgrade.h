@@ -6,8 +6,7 @@
 
 class CKorvaleDlg;
 
-class CDlgUpgrade : public fw::CDialog
-{
+class CDlgUpgrade : public fw::CDialog {
 public:
     CDlgUpgrade();
 

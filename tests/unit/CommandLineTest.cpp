@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 struct TailCase {
     const wchar_t* commandLine;
     const wchar_t* tail;
 };
 
-class CommandLineTail : public testing::TestWithParam<TailCase>
-{
-};
+class CommandLineTail : public testing::TestWithParam<TailCase> {};
 
 TEST_P(CommandLineTail, KeepsWhatFollowsProgramNameAndBlanks)
 {

@@ -6,17 +6,14 @@
 
 #include <cstdint>
 
-namespace
-{
+namespace {
 
 struct IntCase {
     const wchar_t* text;
     std::int32_t value;
 };
 
-class LeadingIntCases : public testing::TestWithParam<IntCase>
-{
-};
+class LeadingIntCases : public testing::TestWithParam<IntCase> {};
 
 TEST_P(LeadingIntCases, ReadsLikeAtoi)
 {
@@ -38,9 +35,7 @@ struct QuadCase {
     std::uint32_t value;
 };
 
-class DottedQuadCases : public testing::TestWithParam<QuadCase>
-{
-};
+class DottedQuadCases : public testing::TestWithParam<QuadCase> {};
 
 TEST_P(DottedQuadCases, PutsFirstOctetInTheHighByte)
 {

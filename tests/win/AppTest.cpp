@@ -5,17 +5,14 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 struct SwitchCase {
     const wchar_t* commandLine;
     bool soft;
 };
 
-class SoftSwitch : public testing::TestWithParam<SwitchCase>
-{
-};
+class SoftSwitch : public testing::TestWithParam<SwitchCase> {};
 
 HWND MainWindow()
 {

@@ -15,11 +15,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace
-{
+namespace {
 
-class ColourLabel : public fw::CStatic
-{
+class ColourLabel : public fw::CStatic {
 public:
     HBRUSH m_brush = reinterpret_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH));
     int m_requests = 0;
@@ -39,8 +37,7 @@ BEGIN_MESSAGE_MAP(ColourLabel, fw::CStatic)
 ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
-class TestDialog : public fw::CDialog
-{
+class TestDialog : public fw::CDialog {
 public:
     TestDialog() : CDialog(IDD_TEST) {}
 
@@ -80,8 +77,7 @@ ON_MESSAGE(kSumMessage, OnSum)
 ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
-class Framework : public testing::Test
-{
+class Framework : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dialog.Create(IDD_TEST, nullptr)); }
     void TearDown() override
@@ -237,8 +233,7 @@ TEST(FrameworkThread, RunsTheProcedureWithItsParameter)
     EXPECT_EQ(value.load(), 42);
 }
 
-class FrameworkProfile : public testing::Test
-{
+class FrameworkProfile : public testing::Test {
 protected:
     void TearDown() override { ::DeleteFileW(Profile().c_str()); }
     static std::wstring Profile() { return fw::CWinApp::Current()->ProfilePath(); }

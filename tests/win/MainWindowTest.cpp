@@ -8,8 +8,7 @@
 
 #include <commctrl.h>
 
-namespace
-{
+namespace {
 
 // The twenty controls of the network form, plus the DHCP box's own caption label.
 constexpr int kFormControls[] = {1018, 1010, 1014, 1005, 1015, 1006, 1016, 1007, 1019, 1022, 1020,
@@ -19,8 +18,7 @@ constexpr int kAlwaysShown[] = {1000, 1001, 1002, 1003, 1011, 1017, 1038};
 // Hidden by the template and never shown.
 constexpr int kNeverShown[] = {1008, 1012, 1013, 1037};
 
-class MainWindow : public testing::Test
-{
+class MainWindow : public testing::Test {
 protected:
     void SetUp() override
     {

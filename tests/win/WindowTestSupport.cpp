@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace test
-{
-namespace
-{
+namespace test {
+namespace {
 
 struct Script {
     std::vector<Step> steps;

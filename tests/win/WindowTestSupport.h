@@ -6,8 +6,7 @@
 #include <functional>
 #include <vector>
 
-namespace test
-{
+namespace test {
 
 using Step = std::function<void()>;
 
