@@ -134,6 +134,15 @@ BOOL CKorvaleDlg::OnInitDialog()
     for (int id : kArialControls)
         GetDlgItem(id).SetFont(m_font.GetSafeHandle(), TRUE);
 
+    const std::wstring skin = GetSkinFolder();
+    m_btnModifyTab.LoadPngFile(skin + L"Tip.png");
+    m_btnUpgradeTab.LoadPngFile(skin + L"Tip1.png");
+    ShowActiveTab(m_btnModifyTab);
+    m_btnModifyIp.LoadPngFile(skin + L"modify.png");
+    m_btnSearch.LoadPngFile(skin + L"search.png");
+    m_btnClose.LoadPngFile(skin + L"close.png");
+    m_btnMinimize.LoadPngFile(skin + L"minimize.png");
+
     return TRUE;
 }
 
@@ -264,14 +273,26 @@ void CKorvaleDlg::OnMinimizeButton()
     ShowWindow(SW_MINIMIZE);
 }
 
+void CKorvaleDlg::ShowActiveTab(CPngButton& active)
+{
+    // The active tab is drawn with its pressed picture.
+    for (CPngButton* tab : {&m_btnModifyTab, &m_btnUpgradeTab}) {
+        tab->m_holdPressed = tab == &active;
+        if (tab->m_hWnd != nullptr)
+            tab->Invalidate(TRUE);
+    }
+}
+
 void CKorvaleDlg::OnModifyTab()
 {
     m_upgradePanel.ShowWindow(SW_HIDE);
+    ShowActiveTab(m_btnModifyTab);
     ShowNetworkForm(true);
 }
 
 void CKorvaleDlg::OnUpgradeTab()
 {
+    ShowActiveTab(m_btnUpgradeTab);
     m_upgradePanel.ShowWindow(SW_SHOW);
     ShowNetworkForm(false);
 }

@@ -4,6 +4,9 @@
 // by that band. It owns everything else in the program.
 #pragma once
 
+#include "controls/ColorStatic.h"
+#include "controls/NumEdit.h"
+#include "controls/PngButton.h"
 #include "framework/Controls.h"
 #include "framework/ListCtrl.h"
 #include "framework/Dialog.h"
@@ -42,9 +45,9 @@ public:
     std::wstring m_deviceType = L"300";
     std::wstring m_deviceFirmware;
     int m_dhcp = 0;
-    fw::CButton m_btnClose;
-    fw::CStatic m_title;
-    fw::CButton m_btnMinimize;
+    CPngButton m_btnClose;
+    CColorStatic m_title;
+    CPngButton m_btnMinimize;
     DWORD m_dns = 0;
     std::wstring m_httpPort;
     std::wstring m_rtspPort;
@@ -54,13 +57,13 @@ public:
     std::wstring m_userName = L"admin";
     // Basic-authentication token of the last credential check, 8-bit text.
     std::string m_authToken;
-    fw::CButton m_btnModifyTab;
-    fw::CButton m_btnUpgradeTab;
-    fw::CButton m_btnSearch;
-    fw::CButton m_btnModifyIp;
-    fw::CEdit m_editHttpPort;
-    fw::CEdit m_editRtspPort;
-    fw::CEdit m_editMobilePort;
+    CPngButton m_btnModifyTab;
+    CPngButton m_btnUpgradeTab;
+    CPngButton m_btnSearch;
+    CPngButton m_btnModifyIp;
+    CNumEdit m_editHttpPort;
+    CNumEdit m_editRtspPort;
+    CNumEdit m_editMobilePort;
     fw::CFont m_font;
 
 protected:
@@ -87,4 +90,5 @@ private:
     void PaintBackground(HDC dc) const;
     void PaintMinimized(HDC dc) const;
     void ShowNetworkForm(bool show) const;
+    void ShowActiveTab(CPngButton& active);
 };

@@ -29,3 +29,12 @@ function(tessarin_windows_program target)
     # Stack protection and fortified string functions come from libssp.
     target_link_libraries(${target} PRIVATE ssp)
 endfunction()
+
+# The skin images go into "Skin" beside the executable, where the program looks for them.
+function(tessarin_copy_skin target)
+    file(GLOB skin_images CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/skin/*.png)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:${target}>/Skin
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${skin_images} $<TARGET_FILE_DIR:${target}>/Skin
+        VERBATIM)
+endfunction()

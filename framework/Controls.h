@@ -9,10 +9,18 @@
 
 namespace fw {
 
-class CButton : public CWnd {};
+// An owner-drawn button (BS_OWNERDRAW) paints itself in DrawItem.
+class CButton : public CWnd {
+public:
+    virtual void DrawItem(DRAWITEMSTRUCT*) {}
+
+    DECLARE_MESSAGE_MAP()
+};
 
 class CStatic : public CWnd {};
 
 class CEdit : public CWnd {};
+
+class CProgressCtrl : public CWnd {};
 
 } // namespace fw

@@ -62,6 +62,9 @@ struct MemoryDcTraits {
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using OwnedBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using OwnedBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using OwnedFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using OwnedRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
 
 // A font the window creates once and hands to its controls with WM_SETFONT.
 class CFont {
@@ -74,7 +77,27 @@ public:
     HFONT GetSafeHandle() const { return m_font.Get(); }
 
 private:
-    UniqueHandle<GdiObjectTraits<HFONT>> m_font;
+    OwnedFont m_font;
+};
+
+// A device context the framework's drawing classes work on; derived classes decide where its
+// handle comes from and what happens to it at the end.
+class CDC {
+public:
+    CDC() = default;
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+    virtual ~CDC() = default;
+
+    HDC GetSafeHdc() const { return m_hDC; }
+    void FillSolidRect(const RECT& rect, COLORREF color) const
+    {
+        OwnedBrush brush(::CreateSolidBrush(color));
+        ::FillRect(m_hDC, &rect, brush.Get());
+    }
+
+protected:
+    HDC m_hDC = nullptr;
 };
 
 // Selects an object into a device context and puts the previous one back when it goes.

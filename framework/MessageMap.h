@@ -160,3 +160,41 @@ public:                                                                         
                      static_cast<UINT>(code), 0,                                                   \
                      void(ThisClass::*h)(NMHDR*, LRESULT*) = &ThisClass::fn;                       \
                      (self.*h)(reinterpret_cast<NMHDR*>(lp), &result))
+
+// void OnMouseMove(UINT flags, POINT point)
+#define ON_WM_MOUSEMOVE()                                                                          \
+    FW_MESSAGE_ENTRY(WM_MOUSEMOVE, WM_MOUSEMOVE, 0, 0,                                             \
+                     void (ThisClass::*h)(UINT, POINT) = &ThisClass::OnMouseMove;                  \
+                     (self.*h)(static_cast<UINT>(wp),                                              \
+                               POINT{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))}))
+
+// void OnMouseHover(UINT flags, POINT point)
+#define ON_WM_MOUSEHOVER()                                                                         \
+    FW_MESSAGE_ENTRY(WM_MOUSEHOVER, WM_MOUSEHOVER, 0, 0,                                           \
+                     void (ThisClass::*h)(UINT, POINT) = &ThisClass::OnMouseHover;                 \
+                     (self.*h)(static_cast<UINT>(wp),                                              \
+                               POINT{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))}))
+
+// void OnMouseLeave()
+#define ON_WM_MOUSELEAVE()                                                                         \
+    FW_MESSAGE_ENTRY(WM_MOUSELEAVE, WM_MOUSELEAVE, 0, 0,                                           \
+                     void (ThisClass::*h)() = &ThisClass::OnMouseLeave;                            \
+                     (self.*h)())
+
+// void OnMove(int x, int y)
+#define ON_WM_MOVE()                                                                               \
+    FW_MESSAGE_ENTRY(WM_MOVE, WM_MOVE, 0, 0, void (ThisClass::*h)(int, int) = &ThisClass::OnMove;  \
+                     (self.*h)(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))))
+
+// void OnChar(UINT character, UINT repeatCount, UINT flags)
+#define ON_WM_CHAR()                                                                               \
+    FW_MESSAGE_ENTRY(WM_CHAR, WM_CHAR, 0, 0,                                                       \
+                     void (ThisClass::*h)(UINT, UINT, UINT) = &ThisClass::OnChar;                  \
+                     (self.*h)(static_cast<UINT>(wp), LOWORD(lp), HIWORD(lp)))
+
+// void DrawItem(DRAWITEMSTRUCT* item): the parent's WM_DRAWITEM for an owner-drawn control,
+// handled by the control itself
+#define ON_WM_DRAWITEM_REFLECT()                                                                   \
+    FW_MESSAGE_ENTRY(WM_DRAWITEM | ::fw::kReflected, WM_DRAWITEM | ::fw::kReflected, 0, 0,         \
+                     void (ThisClass::*h)(DRAWITEMSTRUCT*) = &ThisClass::DrawItem;                 \
+                     (self.*h)(reinterpret_cast<DRAWITEMSTRUCT*>(lp)); result = TRUE)

@@ -173,6 +173,11 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
                                                       message - WM_CTLCOLORMSGBOX));
         handled = true;
     }
+    if (!handled && message == WM_DRAWITEM) {
+        // An owner-drawn control draws itself.
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        handled = ReflectToChild(item->hwndItem, message, wParam, lParam, result);
+    }
 
     m_currentMessage = outer;
     return handled;
