@@ -1,10 +1,8 @@
-// Winsock 2 must come before <windows.h>, which would bring in the old Winsock 1 header.
-#include <winsock2.h>
-
 #include "KorvaleApp.h"
 
 #include "KorvaleDlg.h"
 
+#include <winsock2.h>
 #include <commctrl.h>
 #include <objidl.h>
 #include <gdiplus.h>

@@ -2,6 +2,7 @@
 
 #include "DottedQuad.h"
 #include "KorvaleApp.h"
+#include "framework/Thread.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -127,6 +128,12 @@ BOOL CKorvaleDlg::OnInitDialog()
     GetDlgItem(IDC_NEW_IP_CAPTION).SetWindowText(L"IP Adress");
     GetDlgItem(IDC_OLD_IP_CAPTION).SetWindowText(L"Old IP");
 
+    m_stopReceiver = false;
+    m_receiverStopped = false;
+    InitDeviceListColumns();
+    // No endpoint exists yet; the first search makes them.
+    m_receiverThread = fw::BeginThread(&CKorvaleDlg::ReceiverThreadProc, this);
+
     LOGFONTW logFont{};
     logFont.lfHeight = 15;
     wcscpy_s(logFont.lfFaceName, L"Arial");
@@ -178,6 +185,10 @@ std::wstring CKorvaleDlg::GetSkinFolder()
 
 LRESULT CKorvaleDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_SEARCH_REPLY) {
+        OnSearchReply();
+        return 1;
+    }
     if (message == WM_REMOTE_CLOSE && theApp.m_softMode)
         CDialog::OnCancel();
     return CDialog::WindowProc(message, wParam, lParam);
@@ -185,7 +196,8 @@ LRESULT CKorvaleDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 
 void CKorvaleDlg::OnOK()
 {
-    // Enter must never close the window.
+    // Enter searches; it never closes the window.
+    OnSearch();
 }
 
 void CKorvaleDlg::OnCancel()

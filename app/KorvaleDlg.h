@@ -11,10 +11,22 @@
 #include "framework/ListCtrl.h"
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
+#include "controls/SortListCtrl.h"
+#include "discovery/Datagrams.h"
+#include "discovery/DiscoveryEndpoint.h"
 #include "upgrade/DlgUpgrade.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
 #include <string>
+
+// Posted by the discovery receiver thread for each queued search reply, and again after idle
+// waits while replies are still queued.
+constexpr UINT WM_SEARCH_REPLY = WM_USER + 1;
 
 class CKorvaleDlg : public fw::CDialog {
 public:
@@ -29,7 +41,19 @@ public:
     static constexpr int kTitleBandHeight = 78;
 
     HICON m_hIcon;
-    fw::CListCtrl m_deviceList;
+    CSortListCtrl m_deviceList;
+
+    // Discovery: one endpoint per local address, the receiver thread's flags and the replies it
+    // queued. m_endpointLock guards the endpoints and every use of their sockets, m_replyLock the
+    // queue; when both are taken, the endpoint lock comes first.
+    using ReplyBuffer = std::array<std::uint8_t, kSearchReplySize>;
+    std::list<DiscoveryEndpoint> m_endpoints;
+    fw::CriticalSection m_endpointLock;
+    std::atomic<bool> m_stopReceiver{false};
+    std::atomic<bool> m_receiverStopped{false};
+    fw::CriticalSection m_replyLock;
+    std::deque<std::unique_ptr<ReplyBuffer>> m_replyQueue;
+
     // Address values hold the first octet in the most significant byte, as the IP address
     // controls do. m_oldIp is the selected device's present address; ending in 0 or 255 it
     // means that no usable device is selected.
@@ -66,6 +90,13 @@ public:
     CNumEdit m_editMobilePort;
     fw::CFont m_font;
 
+    // Empties the list and broadcasts a search from every local address.
+    void OnSearch();
+    // Brings the endpoints up to date with the host's IPv4 addresses.
+    void RefreshEndpoints();
+    // Ends the receiver thread and closes every socket; runs once per window.
+    void StopDiscovery();
+
 protected:
     void DoDataExchange(fw::CDataExchange* dx) override;
     BOOL OnInitDialog() override;
@@ -82,13 +113,31 @@ protected:
     void OnMinimizeButton();
     void OnModifyTab();
     void OnUpgradeTab();
+    void OnDestroy();
+
+    // The device list and the form (row click, DHCP box, web page).
+    void InitDeviceListColumns();
+    void OnDeviceListClick(NMHDR* header, LRESULT* result);
+    void OnDeviceListDblClk(NMHDR* header, LRESULT* result);
+    void OnDhcpCheck();
+
+    // Turns one queued reply into a row.
+    void OnSearchReply();
 
     DECLARE_MESSAGE_MAP()
 
 private:
+    bool FindEndpoint(std::uint32_t address);
+    static unsigned __stdcall ReceiverThreadProc(void* dialog);
+    void ReceiveReplies();
+    int RowUnderCursor() const;
+
     void PlaceUpgradePanel();
     void PaintBackground(HDC dc) const;
     void PaintMinimized(HDC dc) const;
     void ShowNetworkForm(bool show) const;
     void ShowActiveTab(CPngButton& active);
+
+    fw::KernelHandle m_receiverThread;
+    bool m_discoveryStopped = false;
 };

@@ -12,7 +12,7 @@ function(tessarin_target_flags target)
     # _FORTIFY_SOURCE needs the optimiser; debug builds go without it.
     target_compile_definitions(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
     if(WIN32)
-        target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX
+        target_compile_definitions(${target} PRIVATE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
                                                      _WIN32_WINNT=0x0601 WINVER=0x0601)
     elseif(TESSARIN_SANITIZE)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer

@@ -129,4 +129,30 @@ private:
     HDC m_dc;
 };
 
+// A critical section that lives exactly as long as its owner.
+class CriticalSection {
+public:
+    CriticalSection() { ::InitializeCriticalSection(&m_section); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    ~CriticalSection() { ::DeleteCriticalSection(&m_section); }
+
+    void Lock() { ::EnterCriticalSection(&m_section); }
+    void Unlock() { ::LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+class ScopedLock {
+public:
+    explicit ScopedLock(CriticalSection& section) : m_section(section) { m_section.Lock(); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+    ~ScopedLock() { m_section.Unlock(); }
+
+private:
+    CriticalSection& m_section;
+};
+
 } // namespace fw
