@@ -17,10 +17,10 @@ struct ColumnSpec {
 };
 
 constexpr ColumnSpec kColumns[kDeviceColumnCount] = {
-    {L"Index", 50},       {L"Model", 80},     {L"Device Name", 100}, {L"Firmware Version", 150},
-    {L"IP address", 100}, {L"Subnet Mask", 100}, {L"GateWay", 100},  {L"DNS", 100},
-    {L"MAC", 100},        {L"HTTP Port", 80}, {L"RTSP Port", 80},    {L"Mobile Port", 80},
-    {L"Channels", 80},    {L"DHCP Enable", 80}, {L"Type", 80}};
+    {L"Index", 50},       {L"Model", 80},        {L"Device Name", 100}, {L"Firmware Version", 150},
+    {L"IP address", 100}, {L"Subnet Mask", 100}, {L"GateWay", 100},     {L"DNS", 100},
+    {L"MAC", 100},        {L"HTTP Port", 80},    {L"RTSP Port", 80},    {L"Mobile Port", 80},
+    {L"Channels", 80},    {L"DHCP Enable", 80},  {L"Type", 80}};
 
 // The address fields that DHCP takes over.
 constexpr int kAddressControls[] = {IDC_NEW_IP, IDC_NETMASK, IDC_GATEWAY, IDC_DNS};

@@ -63,16 +63,21 @@ constexpr int kUpgradePanelHeight = 400;
 } // namespace
 
 BEGIN_MESSAGE_MAP(CKorvaleDlg, fw::CDialog)
-ON_WM_PAINT()
-ON_WM_CTLCOLOR()
-ON_WM_QUERYDRAGICON()
-ON_WM_LBUTTONDOWN()
-ON_WM_ERASEBKGND()
-ON_WM_CLOSE()
-ON_BN_CLICKED(IDC_CLOSE, OnCloseButton)
-ON_BN_CLICKED(IDC_MINIMIZE, OnMinimizeButton)
-ON_BN_CLICKED(IDC_MODIFY_TAB, OnModifyTab)
-ON_BN_CLICKED(IDC_UPGRADE_TAB, OnUpgradeTab)
+    ON_WM_PAINT()
+    ON_WM_CTLCOLOR()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_LBUTTONDOWN()
+    ON_WM_ERASEBKGND()
+    ON_BN_CLICKED(IDC_SEARCH, OnSearch)
+    ON_WM_CLOSE()
+    ON_WM_DESTROY()
+    ON_NOTIFY(NM_DBLCLK, IDC_DEVICE_LIST, OnDeviceListDblClk)
+    ON_NOTIFY(NM_CLICK, IDC_DEVICE_LIST, OnDeviceListClick)
+    ON_BN_CLICKED(IDC_DHCP, OnDhcpCheck)
+    ON_BN_CLICKED(IDC_CLOSE, OnCloseButton)
+    ON_BN_CLICKED(IDC_MINIMIZE, OnMinimizeButton)
+    ON_BN_CLICKED(IDC_MODIFY_TAB, OnModifyTab)
+    ON_BN_CLICKED(IDC_UPGRADE_TAB, OnUpgradeTab)
 END_MESSAGE_MAP()
 
 CKorvaleDlg::CKorvaleDlg()
@@ -272,7 +277,14 @@ void CKorvaleDlg::OnLButtonDown(UINT flags, POINT point)
 
 void CKorvaleDlg::OnClose()
 {
+    StopDiscovery();
     CDialog::OnCancel();
+}
+
+void CKorvaleDlg::OnDestroy()
+{
+    StopDiscovery();
+    CDialog::OnDestroy();
 }
 
 void CKorvaleDlg::OnCloseButton()

@@ -17,7 +17,10 @@ int Truncate(double value)
 
 } // namespace
 
-bool ShowsBar(int lower, int position, int upper) { return lower < position && position < upper; }
+bool ShowsBar(int lower, int position, int upper)
+{
+    return lower < position && position < upper;
+}
 
 int FilledWidth(int position, int upper, int clientWidth)
 {
@@ -32,8 +35,7 @@ GradientPlan PlanGradient(Rgb start, Rgb end, int clientWidth, int filledWidth)
     const int deltaRed = end.red - start.red;
     const int deltaGreen = end.green - start.green;
     const int deltaBlue = end.blue - start.blue;
-    const int count =
-        std::max({std::abs(deltaRed), std::abs(deltaGreen), std::abs(deltaBlue)});
+    const int count = std::max({std::abs(deltaRed), std::abs(deltaGreen), std::abs(deltaBlue)});
 
     GradientPlan plan;
     if (count == 0) {

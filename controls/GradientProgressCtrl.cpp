@@ -4,7 +4,10 @@
 
 namespace {
 
-Rgb ToRgb(COLORREF color) { return Rgb{GetRValue(color), GetGValue(color), GetBValue(color)}; }
+Rgb ToRgb(COLORREF color)
+{
+    return Rgb{GetRValue(color), GetGValue(color), GetBValue(color)};
+}
 
 } // namespace
 
@@ -21,7 +24,10 @@ void CGradientProgressCtrl::SetPos(int position)
     SendMessage(PBM_SETPOS, static_cast<WPARAM>(position));
 }
 
-BOOL CGradientProgressCtrl::OnEraseBkgnd(HDC) { return TRUE; }
+BOOL CGradientProgressCtrl::OnEraseBkgnd(HDC)
+{
+    return TRUE;
+}
 
 void CGradientProgressCtrl::OnPaint()
 {
@@ -67,8 +73,8 @@ CGradientProgressCtrl::CMemDC::CMemDC(HDC target)
     }
     ::GetClipBox(target, &m_rect);
     m_memory.Reset(::CreateCompatibleDC(target));
-    m_bitmap.Reset(::CreateCompatibleBitmap(target, m_rect.right - m_rect.left,
-                                            m_rect.bottom - m_rect.top));
+    m_bitmap.Reset(
+        ::CreateCompatibleBitmap(target, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top));
     if (!m_memory || !m_bitmap) {
         // Without a buffer, draw straight onto the target.
         m_buffering = false;

@@ -54,7 +54,8 @@ void CPngButton::PreSubclassWindow()
 {
     // The template may declare a plain push button; drawing is ours.
     const LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
-    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE,
+                        (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
 }
 
 void CPngButton::LoadPngFile(const std::wstring& path)
@@ -97,8 +98,9 @@ void CPngButton::BuildFrameRegions()
         m_image->UnlockBits(&pixels);
     }
     for (int frame = 0; frame < kFrameCount; ++frame)
-        m_frameRegions[frame].Reset(RegionFromRuns(OpaqueRuns(
-            alpha.data(), m_imageWidth, ShapeLeft(m_imageWidth, frame), m_frameWidth, m_imageHeight)));
+        m_frameRegions[frame].Reset(
+            RegionFromRuns(OpaqueRuns(alpha.data(), m_imageWidth, ShapeLeft(m_imageWidth, frame),
+                                      m_frameWidth, m_imageHeight)));
 }
 
 void CPngButton::DrawItem(DRAWITEMSTRUCT* item)
@@ -186,7 +188,10 @@ void CPngButton::OnMouseLeave()
     Invalidate(TRUE);
 }
 
-BOOL CPngButton::OnEraseBkgnd(HDC) { return TRUE; }
+BOOL CPngButton::OnEraseBkgnd(HDC)
+{
+    return TRUE;
+}
 
 void CPngButton::OnMove(int, int)
 {

@@ -69,8 +69,8 @@ bool CSortHeaderCtrl::LoadWidths(std::span<const std::uint8_t> saved) const
 }
 
 BEGIN_MESSAGE_MAP(CSortListCtrl, fw::CListCtrl)
-ON_NOTIFY_REFLECT(LVN_COLUMNCLICK, OnColumnClick)
-ON_WM_DESTROY()
+    ON_NOTIFY_REFLECT(LVN_COLUMNCLICK, OnColumnClick)
+    ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 CSortListCtrl::~CSortListCtrl()

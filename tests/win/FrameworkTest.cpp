@@ -34,7 +34,7 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(ColourLabel, fw::CStatic)
-ON_WM_CTLCOLOR_REFLECT()
+    ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
 class TestDialog : public fw::CDialog {
@@ -72,9 +72,9 @@ protected:
 constexpr UINT kSumMessage = WM_APP + 7;
 
 BEGIN_MESSAGE_MAP(TestDialog, fw::CDialog)
-ON_BN_CLICKED(IDC_TEST_BUTTON, OnPress)
-ON_MESSAGE(kSumMessage, OnSum)
-ON_WM_CTLCOLOR()
+    ON_BN_CLICKED(IDC_TEST_BUTTON, OnPress)
+    ON_MESSAGE(kSumMessage, OnSum)
+    ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
 class Framework : public testing::Test {

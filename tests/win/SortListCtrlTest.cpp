@@ -56,7 +56,7 @@ private:
 };
 
 BEGIN_MESSAGE_MAP(ListDialog, fw::CDialog)
-ON_NOTIFY(LVN_DELETEITEM, IDC_TEST_LIST, OnDeleteItem)
+    ON_NOTIFY(LVN_DELETEITEM, IDC_TEST_LIST, OnDeleteItem)
 END_MESSAGE_MAP()
 
 // The cells read straight from the control, not through the class under test.

@@ -10,3 +10,10 @@
 // A report-view list on its own, for the sortable list's tests.
 #define IDD_TEST_LIST 210
 #define IDC_TEST_LIST 211
+
+// One of each skinned control, declared as the plain controls the real templates use.
+#define IDD_TEST_SKIN 220
+#define IDC_SKIN_BUTTON 221
+#define IDC_SKIN_EDIT 222
+#define IDC_SKIN_LABEL 223
+#define IDC_SKIN_PROGRESS 224
