@@ -253,12 +253,22 @@ wine_env_create_prefix() {
     wine_env_check_server "$prefix"
 }
 
+# True while PID runs: it exists and is not a zombie. The daemonized server
+# is a child of PID 1, which may take a while to reap it.
+wine_env_running() {
+    local stat
+    { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 1
+    stat=${stat##*) }
+    [[ ${stat%% *} != Z ]]
+}
+
 # Stops the wineserver of PREFIX and every Wine process it serves, then
 # removes Wine's socket directory for it. Safe to call when nothing runs.
 wine_env_stop_server() {
-    local prefix=$1 pid tries name sockets tag
+    local prefix=$1 pid pids tries name sockets tag
     [[ -d $prefix ]] || return 0
-    if [[ -n $(wine_env_server_pids "$prefix") ]]; then
+    pids=$(wine_env_server_pids "$prefix")
+    if [[ -n $pids ]]; then
         WINEPREFIX=$prefix timeout 10 "$WINE_ENV_SERVER" -k </dev/null >/dev/null 2>&1
         for ((tries = 0; tries < 50; tries++)); do
             [[ -z $(wine_env_server_pids "$prefix") ]] && break
@@ -268,6 +278,14 @@ wine_env_stop_server() {
         # was not reached by it) is still ours: it serves our prefix.
         for pid in $(wine_env_server_pids "$prefix"); do
             kill -KILL "$pid" 2>/dev/null
+        done
+        # A server loses its working directory early in its exit; wait for
+        # the rest, so that a caller checking right after finds it gone.
+        for pid in $pids; do
+            for ((tries = 0; tries < 20; tries++)); do
+                wine_env_running "$pid" || break
+                sleep 0.1
+            done
         done
     fi
     # Debian's Wine keeps its sockets in $TMPDIR/wine-XXXXXX, named in the
