@@ -101,3 +101,38 @@ def run_tests(tests):
             traceback.print_exc()
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
+
+
+def devsim_events(event=None):
+    """Every JSON line the simulated devices logged, in device order, optionally one kind."""
+    lan = os.environ["TESSARIN_LAN_DIR"]
+    count = int(os.environ["TESSARIN_LAN_DEVICES"])
+    events = []
+    for n in range(1, count + 1):
+        path = os.path.join(lan, "devices", f"{n}.log")
+        with open(path, encoding="utf-8") as log:
+            for line in log:
+                record = json.loads(line)
+                record["device"] = n
+                if event is None or record.get("event") == event:
+                    events.append(record)
+    return events
+
+
+def wait_until(condition, timeout=10.0, interval=0.2):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(interval)
+
+
+def list_rows(tool, list_id=1000):
+    """The device list's rows as lists of cell texts."""
+    records = tool.inspect("list", "--title", TITLE, "--id", str(list_id))
+    return [r["cells"] for r in records if "row" in r]
+
+
+def list_columns(tool, list_id=1000):
+    return tool.inspect("list", "--title", TITLE, "--id", str(list_id))[0]["columns"]

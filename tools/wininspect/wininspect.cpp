@@ -613,7 +613,9 @@ int CmdList(const Args& args)
                                                                           : L"left";
         json.Number("fmt", format).String("align", align).String("sort", SortName(format)).Number("order", order);
         columns.Raw(json.Done());
-        subItems.push_back(lvColumn.iSubItem);
+        // A cell is addressed by the column's position; the column's own sub-item field is
+        // only set when the program asked for it, and is 0 otherwise.
+        subItems.push_back(column);
     }
 
     const auto rowCount = SendWithTimeout(list, LVM_GETITEMCOUNT);
