@@ -2,7 +2,7 @@
 #
 #   make / make build   the Windows program and tools (build/win) and the native core (build/native)
 #   make test           native unit tests, then the window and end-to-end tests under Wine
-#   make demo           opens the tool (on $DISPLAY, or headless with a screenshot)
+#   make demo           opens the tool on the demo test LAN (on $DISPLAY, or headless with a screenshot)
 #   make dist           the release zip in build/dist
 
 BUILD_DIR  := build
@@ -30,7 +30,7 @@ test: build
 
 demo: build
 	scripts/ensure-deps.sh demo
-	TESSARIN_DEMO_HEADLESS=$(if $(DISPLAY),0,1) tests/lan/sandbox --keep-display -- scripts/demo.sh $(WIN_DIR)
+	TESSARIN_DEMO_HEADLESS=$(if $(DISPLAY),0,1) tests/lan/testlan --lan tests/lan/demo.lan --keep-display -- scripts/demo.sh $(WIN_DIR)
 
 dist: build
 	rm -rf $(DIST_DIR) && mkdir -p $(DIST_DIR)/Tessarin
