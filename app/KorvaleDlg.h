@@ -97,6 +97,10 @@ public:
     // Ends the receiver thread and closes every socket; runs once per window.
     void StopDiscovery();
 
+    // 1 when the selected device accepts the user name and password, else 0. Leaves the Basic
+    // token in m_authToken and shows nothing.
+    int CheckCredentials(std::wstring userName, std::wstring password);
+
 protected:
     void DoDataExchange(fw::CDataExchange* dx) override;
     BOOL OnInitDialog() override;
@@ -121,6 +125,11 @@ protected:
     void OnDeviceListDblClk(NMHDR* header, LRESULT* result);
     void OnDhcpCheck();
 
+    // Checks the edited settings and the credentials, then broadcasts them to the device.
+    void OnModifyIp();
+    // The port rules; shows the failing rule's message and returns false.
+    bool ValidatePorts();
+
     // Turns one queued reply into a row.
     void OnSearchReply();
 
@@ -128,6 +137,7 @@ protected:
 
 private:
     bool FindEndpoint(std::uint32_t address);
+    void BroadcastModifyRequest(const ModifySettings& settings);
     static unsigned __stdcall ReceiverThreadProc(void* dialog);
     void ReceiveReplies();
     int RowUnderCursor() const;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace {
@@ -15,14 +16,23 @@ namespace {
 constexpr int kMaxReadSockets = 64;
 constexpr long kReceiveWaitMicroseconds = 100000;
 constexpr DWORD kIdleSleepMs = 10;
+// Every device answers a search at once, so the replies arrive as one burst, faster than the
+// receiver thread drains them, and whatever the socket's buffer cannot hold is dropped unseen.
+// Under Wine the size goes to the host socket, whose default (208 KiB, at about 1.3 KiB per
+// 316-byte reply) held only 166 replies of a burst. 4 MiB holds a few thousand; it bounds the
+// queue and costs nothing while the socket is idle. The host may clamp it (Linux: rmem_max).
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-sockaddr_in BroadcastDestination()
+// To every device on the endpoint's network; send errors are not worth a word to the user.
+void Broadcast(const DiscoveryEndpoint& endpoint, std::span<const std::uint8_t> datagram)
 {
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     destination.sin_port = htons(kDiscoveryPort);
-    return destination;
+    ::sendto(endpoint.socket.Get(), reinterpret_cast<const char*>(datagram.data()),
+             static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&destination),
+             sizeof(destination));
 }
 
 } // namespace
@@ -32,7 +42,6 @@ void CKorvaleDlg::OnSearch()
     m_deviceList.RemoveAllRows();
     RefreshEndpoints();
 
-    const sockaddr_in destination = BroadcastDestination();
     std::array<std::uint8_t, kSearchRequestSize> request{};
     fw::ScopedLock lock(m_endpointLock);
     for (const DiscoveryEndpoint& endpoint : m_endpoints) {
@@ -40,10 +49,18 @@ void CKorvaleDlg::OnSearch()
             continue;
         // Each copy names the address it leaves from.
         BuildSearchRequest(request, endpoint.localAddress);
-        ::sendto(endpoint.socket.Get(), reinterpret_cast<const char*>(request.data()),
-                 static_cast<int>(request.size()), 0,
-                 reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+        Broadcast(endpoint, request);
     }
+}
+
+void CKorvaleDlg::BroadcastModifyRequest(const ModifySettings& settings)
+{
+    std::array<std::uint8_t, kModifyRequestSize> request{};
+    BuildModifyRequest(request, settings);
+    fw::ScopedLock lock(m_endpointLock);
+    for (const DiscoveryEndpoint& endpoint : m_endpoints)
+        if (endpoint.socket)
+            Broadcast(endpoint, request);
 }
 
 void CKorvaleDlg::RefreshEndpoints()
@@ -70,6 +87,10 @@ void CKorvaleDlg::RefreshEndpoints()
         if (::setsockopt(socket.Get(), SOL_SOCKET, SO_BROADCAST,
                          reinterpret_cast<const char*>(&broadcast), sizeof(broadcast)) != 0)
             continue;
+        // Refused or clamped, the default buffer still serves a smaller network.
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF,
+                     reinterpret_cast<const char*>(&kReceiveBufferBytes),
+                     sizeof(kReceiveBufferBytes));
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr = address;

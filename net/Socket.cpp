@@ -1,8 +1,12 @@
 #include "Socket.h"
 
+#include <chrono>
+#include <cstring>
+
 #ifndef _WIN32
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #endif
 
 namespace net {
@@ -36,6 +40,122 @@ bool SetBlocking(SocketHandle socket, bool blocking)
         return false;
     return ::fcntl(socket, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
 #endif
+}
+
+bool IsConnectPending(int error)
+{
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+    return error == EINPROGRESS;
+#endif
+}
+
+namespace {
+
+int PendingError(SocketHandle socket)
+{
+    int error = 0;
+#ifdef _WIN32
+    int size = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        return LastSocketError();
+#else
+    socklen_t size = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return LastSocketError();
+#endif
+    return error;
+}
+
+} // namespace
+
+ConnectWait WaitForConnect(SocketHandle socket, int milliseconds)
+{
+#ifdef _WIN32
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+    if (ready == 0)
+        return ConnectWait::TimedOut;
+    if (ready < 0 || FD_ISSET(socket, &failed))
+        return ConnectWait::Failed;
+#else
+    // poll rather than select: a descriptor number above FD_SETSIZE must not overrun an fd_set.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd entry{socket, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0)
+            break;
+        if (ready == 0)
+            return ConnectWait::TimedOut;
+        if (errno != EINTR)
+            return ConnectWait::Failed;
+    }
+#endif
+    return PendingError(socket) == 0 ? ConnectWait::Connected : ConnectWait::Failed;
+}
+
+bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds)
+{
+#ifdef _WIN32
+    const DWORD limit = static_cast<DWORD>(milliseconds);
+    const char* value = reinterpret_cast<const char*>(&limit);
+    const int size = sizeof limit;
+#else
+    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const void* value = &limit;
+    const socklen_t size = sizeof limit;
+#endif
+    return ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, value, size) == 0 &&
+           ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, value, size) == 0;
+}
+
+int Send(SocketHandle socket, const char* data, int length)
+{
+#ifdef _WIN32
+    return ::send(socket, data, length, 0);
+#else
+    return static_cast<int>(::send(socket, data, static_cast<size_t>(length), MSG_NOSIGNAL));
+#endif
+}
+
+int Receive(SocketHandle socket, char* buffer, int capacity)
+{
+#ifdef _WIN32
+    return ::recv(socket, buffer, capacity, 0);
+#else
+    for (;;) {
+        const ssize_t count = ::recv(socket, buffer, static_cast<size_t>(capacity), 0);
+        if (count >= 0 || errno != EINTR)
+            return static_cast<int>(count);
+    }
+#endif
+}
+
+bool ResolveIpv4(const char* host, std::uint16_t port, sockaddr_in& address)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    const bool usable = found->ai_addr != nullptr && found->ai_addrlen >= sizeof address;
+    if (usable)
+        std::memcpy(&address, found->ai_addr, sizeof address);
+    ::freeaddrinfo(found);
+    address.sin_port = htons(port);
+    return usable;
 }
 
 } // namespace net

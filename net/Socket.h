@@ -1,6 +1,7 @@
 // The thin socket layer the portable code is written against: Winsock on Windows, BSD sockets
 // elsewhere. Only what the program uses: an owner that closes, the error code, the blocking
-// switch.
+// switch, and the few calls whose types or reporting differ between the two (connect wait,
+// send and receive timeouts, send and receive lengths, IPv4 name resolution).
 #pragma once
 
 #ifdef _WIN32
@@ -15,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdint>
 #include <utility>
 
 namespace net {
@@ -31,6 +33,31 @@ void CloseSocket(SocketHandle socket);
 // The error of the last failed socket call on this thread.
 int LastSocketError();
 bool SetBlocking(SocketHandle socket, bool blocking);
+
+// True when a connect on a non-blocking socket failed with `error` only because it is still under
+// way: WSAEWOULDBLOCK on Winsock, EINPROGRESS on BSD sockets.
+bool IsConnectPending(int error);
+
+enum class ConnectWait { Connected, Failed, TimedOut };
+
+// Waits up to `milliseconds` for a connect started in non-blocking mode to end, then reads the
+// socket's pending error so that a refused connection is not taken for an established one.
+// Winsock reports a failed connect as an exception rather than as writability, so both are
+// watched there; otherwise a refusal would only show after the whole wait.
+ConnectWait WaitForConnect(SocketHandle socket, int milliseconds);
+
+// Sets both SO_SNDTIMEO and SO_RCVTIMEO. Winsock takes a DWORD of milliseconds, BSD sockets a
+// timeval; a call that runs into the limit fails as if with an error.
+bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds);
+
+// One send or recv call with int lengths on both platforms: the count moved, 0 from Receive when
+// the peer closed, -1 on an error or a timeout. Send never raises SIGPIPE on a closed peer.
+// A receive interrupted by a signal is repeated.
+int Send(SocketHandle socket, const char* data, int length);
+int Receive(SocketHandle socket, char* buffer, int capacity);
+
+// The first IPv4 address of `host` (dotted text or a name) with `port`, ready for connect.
+bool ResolveIpv4(const char* host, std::uint16_t port, sockaddr_in& address);
 
 // Owns one socket; an empty owner holds kInvalidSocket.
 class UniqueSocket {
