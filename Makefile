@@ -4,6 +4,7 @@
 #   make test           native unit tests, then the window and end-to-end tests under Wine
 #   make demo           opens the tool on the demo test LAN (on $DISPLAY, or headless with a screenshot)
 #   make dist           the release zip in build/dist
+#   make fuzz           each fuzz target for FUZZ_SECONDS (default 300)
 
 BUILD_DIR  := build
 WIN_DIR    := $(BUILD_DIR)/win
@@ -12,7 +13,9 @@ DIST_DIR   := $(BUILD_DIR)/dist
 VERSION    := 4.1.46.5
 JOBS       ?= $(shell nproc)
 
-.PHONY: all build test demo dist clean
+FUZZ_SECONDS ?= 300
+
+.PHONY: all build test demo dist fuzz clean
 
 all: build
 
@@ -27,6 +30,7 @@ test: build
 	scripts/ensure-deps.sh test
 	ctest --test-dir $(NATIVE_DIR) --output-on-failure
 	tests/lan/sandbox -- ctest --test-dir $(WIN_DIR) --output-on-failure
+	tests/fuzz/build.sh --run 10
 
 demo: build
 	scripts/ensure-deps.sh demo
@@ -38,6 +42,10 @@ dist: build
 	cp -r $(WIN_DIR)/Skin $(DIST_DIR)/Tessarin/
 	cd $(DIST_DIR) && zip -qr -X Tessarin-$(VERSION).zip Tessarin
 	@echo "release: $(DIST_DIR)/Tessarin-$(VERSION).zip"
+
+fuzz:
+	scripts/ensure-deps.sh fuzz
+	tests/fuzz/build.sh --run $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages a make goal needs are installed:
 #
-#   scripts/ensure-deps.sh [build|test|demo]      (default: build)
+#   scripts/ensure-deps.sh [build|test|demo|fuzz]      (default: build)
 #
 # Silent and quick when everything is there. As root it installs what is
 # missing (apt-get update once, then one apt-get install); as anyone else it
@@ -57,11 +57,19 @@ wine_needs=(
     "libxxf86vm1 pkg"
 )
 
+# The fuzz targets are built with clang and its libFuzzer runtime.
+fuzz_needs=(
+    "clang cmd:clang++"
+    "libclang-rt-14-dev file:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
+)
+
 case $goal in
 build) needs=("${build_needs[@]}") ;;
-test | demo) needs=("${build_needs[@]}" "${wine_needs[@]}") ;;
+demo) needs=("${build_needs[@]}" "${wine_needs[@]}") ;;
+test) needs=("${build_needs[@]}" "${wine_needs[@]}" "${fuzz_needs[@]}") ;;
+fuzz) needs=("${build_needs[@]}" "${fuzz_needs[@]}") ;;
 *)
-    echo "usage: scripts/ensure-deps.sh [build|test|demo]" >&2
+    echo "usage: scripts/ensure-deps.sh [build|test|demo|fuzz]" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the HTTP client's pure code with clang, apart from the CMake
+# Builds the libFuzzer targets of the portable code that reads what devices send, with clang, apart from the CMake
 # build, and optionally runs each of them for a while:
 #
 #   tests/fuzz/build.sh [--run SECONDS] [OUT_DIR]     (OUT_DIR defaults to build/fuzz)
@@ -28,9 +28,10 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undef
 declare -A sources=(
     [fuzz_url]="http/Url.cpp http/HttpWire.cpp"
     [fuzz_http_response]="http/HttpWire.cpp"
+    [fuzz_search_reply]="discovery/Datagrams.cpp discovery/DeviceRow.cpp"
 )
 
-for target in fuzz_url fuzz_http_response; do
+for target in "${!sources[@]}"; do
     files=()
     for source in ${sources[$target]}; do
         files+=("$root/$source")
@@ -40,7 +41,7 @@ for target in fuzz_url fuzz_http_response; do
 done
 
 if ((run_seconds > 0)); then
-    for target in fuzz_url fuzz_http_response; do
+    for target in "${!sources[@]}"; do
         corpus=$out/corpus/$target
         mkdir -p "$corpus"
         echo "running $target for ${run_seconds}s"
