@@ -28,9 +28,9 @@ build:
 
 test: build
 	scripts/ensure-deps.sh test
-	ctest --test-dir $(NATIVE_DIR) --output-on-failure
-	tests/lan/sandbox -- ctest --test-dir $(WIN_DIR) --output-on-failure
+	ctest --test-dir $(NATIVE_DIR) --output-on-failure -j 2
 	tests/fuzz/build.sh --run 10
+	tests/lan/sandbox -- ctest --test-dir $(WIN_DIR) --output-on-failure
 
 demo: build
 	scripts/ensure-deps.sh demo
