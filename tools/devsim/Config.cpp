@@ -86,6 +86,97 @@ Setter Number(Int Target::*field, Int min, Int max, Owner& (*owner)(DeviceConfig
     };
 }
 
+// A JSON number without exponent: "0", "87.9", "-3", "101". The progress values go into the
+// log as they are, so they must be valid JSON.
+bool IsPlainNumber(std::string_view text)
+{
+    if (text.starts_with('-'))
+        text.remove_prefix(1);
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const auto allDigits = [](std::string_view digits) {
+        return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!allDigits(whole) || (whole.size() > 1 && whole.front() == '0'))
+        return false;
+    return point == std::string_view::npos || allDigits(text.substr(point + 1));
+}
+
+std::string SetHttpBehaviour(DeviceConfig& config, std::string_view value)
+{
+    DeviceSettings& settings = config.settings;
+    if (value == "normal") {
+        settings.httpBehaviour = HttpBehaviour::Normal;
+    } else if (value == "silent") {
+        settings.httpBehaviour = HttpBehaviour::Silent;
+    } else if (value == "close") {
+        settings.httpBehaviour = HttpBehaviour::Close;
+    } else if (value.starts_with("status:")) {
+        const auto status = ParseInteger<int>(value.substr(7), 100, 599);
+        if (!status)
+            return std::string("expected status:NNN with NNN from 100 to 599");
+        settings.httpBehaviour = HttpBehaviour::Status;
+        settings.httpStatus = *status;
+    } else {
+        return std::string("expected normal, silent, close or status:NNN");
+    }
+    return std::string();
+}
+
+std::string SetUpgradeAck(DeviceConfig& config, std::string_view value)
+{
+    if (value == "true" || value == "1")
+        config.settings.upgradeAck = true;
+    else if (value == "false" || value == "0")
+        config.settings.upgradeAck = false;
+    else
+        return std::string("expected true or false");
+    return std::string();
+}
+
+std::string SetUpgradeFinal(DeviceConfig& config, std::string_view value)
+{
+    if (value == "normal")
+        config.settings.upgradeFinal = UpgradeFinal::Normal;
+    else if (value == "none")
+        config.settings.upgradeFinal = UpgradeFinal::None;
+    else if (value == "garbage")
+        config.settings.upgradeFinal = UpgradeFinal::Garbage;
+    else
+        return std::string("expected normal, none or garbage");
+    return std::string();
+}
+
+std::string SetProgressStep(DeviceConfig& config, std::string_view value)
+{
+    const auto step = ParseInteger<unsigned>(value, 1u, 100u);
+    if (!step)
+        return std::string("expected a whole number from 1 to 100");
+    std::vector<std::string> values;
+    for (unsigned percent = 0; percent < 100; percent += *step)
+        values.push_back(std::to_string(percent));
+    values.emplace_back("100");
+    config.settings.progressValues = std::move(values);
+    return std::string();
+}
+
+std::string SetProgressValues(DeviceConfig& config, std::string_view value)
+{
+    std::vector<std::string> values;
+    for (;;) {
+        const std::size_t comma = value.find(',');
+        const std::string_view item = Trim(value.substr(0, comma));
+        if (!IsPlainNumber(item))
+            return std::string("expected numbers separated by commas, such as 30,87.9,100");
+        values.emplace_back(item);
+        if (comma == std::string_view::npos)
+            break;
+        value.remove_prefix(comma + 1);
+    }
+    config.settings.progressValues = std::move(values);
+    return std::string();
+}
+
 DeviceSettings& SettingsOf(DeviceConfig& config)
 {
     return config.settings;
@@ -130,6 +221,16 @@ const std::map<std::string, Setter, std::less<>>& Setters()
         {"clones", Number(&DeviceConfig::clones, 0u, 100000u, ConfigOf)},
         {"reply_delay_ms", Number(&DeviceSettings::replyDelayMs, 0u, 600000u, SettingsOf)},
         {"reply_copies", Number(&DeviceSettings::replyCopies, 0u, 1000u, SettingsOf)},
+        {"http_behaviour", SetHttpBehaviour},
+        {"http_delay_ms", Number(&DeviceSettings::httpDelayMs, 0u, 600000u, SettingsOf)},
+        {"upgrade_result",
+         Number(&DeviceSettings::upgradeResult, kInt32Min, kInt32Max, SettingsOf)},
+        {"upgrade_ack", SetUpgradeAck},
+        {"upgrade_final", SetUpgradeFinal},
+        {"progress_step", SetProgressStep},
+        {"progress_values", SetProgressValues},
+        {"reboot_delay_ms", Number(&DeviceSettings::rebootDelayMs, 0u, 600000u, SettingsOf)},
+        {"reboot_ms", Number(&DeviceSettings::rebootMs, 0u, 600000u, SettingsOf)},
         {"raw_model_hex",
          [](DeviceConfig& config, std::string_view value) {
              const auto bytes = ParseModelHex(value);
@@ -166,6 +267,8 @@ std::optional<std::string> CheckSection(const DeviceConfig& config,
             return std::string("[device] section without ") + required;
     if (keys.contains("dhcp") && keys.contains("dhcp_byte"))
         return std::string("dhcp and dhcp_byte both given");
+    if (keys.contains("progress_step") && keys.contains("progress_values"))
+        return std::string("progress_step and progress_values both given");
     if (std::uint64_t{*ParseDottedQuad(config.settings.ip)} + config.clones > 0xFFFFFFFFu)
         return std::string("clones would run past IP address 255.255.255.255");
     if (MacNumber(config.settings.mac) + config.clones > 0xFFFFFFFFFFFFu)
@@ -261,11 +364,11 @@ std::vector<Device> ExpandClones(const std::vector<DeviceConfig>& configs)
 {
     std::vector<Device> devices;
     for (const DeviceConfig& config : configs) {
-        devices.push_back(Device{config.settings, false});
+        devices.push_back(Device{config.settings, false, {}});
         const std::uint32_t ip = ParseDottedQuad(config.settings.ip).value_or(0);
         const std::uint64_t mac = MacNumber(config.settings.mac);
         for (unsigned k = 1; k <= config.clones; ++k) {
-            Device clone{config.settings, true};
+            Device clone{config.settings, true, {}};
             clone.settings.name += " #" + std::to_string(k);
             clone.settings.ip = FormatDottedQuad(ip + k);
             clone.settings.mac = MacFromNumber(mac + k);

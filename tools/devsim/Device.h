@@ -5,11 +5,28 @@
 #include "Addresses.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace devsim {
+
+// How the web server answers requests, for tests of the tool's failure paths.
+enum class HttpBehaviour {
+    Normal,
+    Silent, // reads the request, never answers, keeps the connection until the peer closes
+    Close,  // closes every connection as soon as it is accepted
+    Status, // answers every request with DeviceSettings::httpStatus
+};
+
+// What follows the package on the upgrade connection.
+enum class UpgradeFinal {
+    Normal,  // "@code@"
+    None,    // nothing
+    Garbage, // a text without the "@" framing
+};
 
 struct DeviceSettings {
     std::string model = "IPCAMERA";
@@ -37,6 +54,34 @@ struct DeviceSettings {
 
     unsigned replyDelayMs = 0;
     unsigned replyCopies = 1;
+
+    HttpBehaviour httpBehaviour = HttpBehaviour::Normal;
+    int httpStatus = 200; // only with HttpBehaviour::Status
+    unsigned httpDelayMs = 0;
+
+    std::int32_t upgradeResult = 0;
+    // Off: the command is never acknowledged, and the tool gives up after its receive time-out.
+    bool upgradeAck = true;
+    UpgradeFinal upgradeFinal = UpgradeFinal::Normal;
+
+    // What the progress queries report after a package, in order; the last one repeats. Each is
+    // a JSON number, so the log can carry it as it is.
+    std::vector<std::string> progressValues = {"0", "25", "50", "75", "100"};
+
+    // After a package with result 0: the device goes quiet after rebootDelayMs for rebootMs
+    // (0: it does not reboot).
+    unsigned rebootDelayMs = 2000;
+    unsigned rebootMs = 5000;
+};
+
+// What a device goes through at run time, apart from its settings.
+struct DeviceState {
+    // Between the two reboot phases: no search replies, no web server, no echo replies.
+    bool rebooting = false;
+    // Progress queries report 0 until a whole package has arrived.
+    bool packageReceived = false;
+    // Progress answers given since the last package.
+    std::size_t progressAnswers = 0;
 };
 
 struct Device {
@@ -44,6 +89,7 @@ struct Device {
     // A clone answers searches and takes Modify IP requests like any device, but its address
     // lives only in memory: the namespace's interface carries the original's address alone.
     bool isClone = false;
+    DeviceState state;
 };
 
 } // namespace devsim

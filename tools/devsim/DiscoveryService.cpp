@@ -146,8 +146,16 @@ void DiscoveryService::AnswerSearch(std::span<const std::uint8_t> datagram, cons
 
 void DiscoveryService::SendReply(const Device& device, const sockaddr_in& to)
 {
-    const SearchReply reply = BuildSearchReply(device.settings);
     const std::string mac = FormatMac(device.settings.mac);
+    // Checked at sending time: a delayed reply may fall into the reboot.
+    if (device.state.rebooting) {
+        m_log.Write(JsonLine("unanswered")
+                        .Text("to", EndpointText(to))
+                        .Text("mac", mac)
+                        .Text("reason", "rebooting"));
+        return;
+    }
+    const SearchReply reply = BuildSearchReply(device.settings);
     for (unsigned copy = 0; copy < device.settings.replyCopies; ++copy) {
         // Logged before it leaves, so whoever has received a reply finds its line in the log.
         m_log.Write(JsonLine("reply")
@@ -186,11 +194,19 @@ void DiscoveryService::ApplyModify(std::span<const std::uint8_t> datagram, const
                     .Text("hex", HexBytes(datagram)));
 
     bool matched = false;
-    for (Device& device : m_devices) {
+    for (std::size_t index = 0; index < m_devices.size(); ++index) {
+        Device& device = m_devices[index];
         DeviceSettings& settings = device.settings;
         if (settings.mac != request.mac)
             continue;
         matched = true;
+        if (device.state.rebooting) {
+            m_log.Write(JsonLine("ignored")
+                            .Text("from", EndpointText(from))
+                            .Text("mac", mac)
+                            .Text("reason", "rebooting"));
+            continue;
+        }
         const DeviceSettings before = settings;
         std::string changes;
         const auto note = [&changes](const char* key, const std::string& value) {
@@ -226,6 +242,8 @@ void DiscoveryService::ApplyModify(std::span<const std::uint8_t> datagram, const
         const bool moved = settings.ip != before.ip || settings.mask != before.mask;
         if (moved && !device.isClone && m_moveAddress)
             m_moveAddress({before.ip, before.mask, settings.ip, settings.mask});
+        if (!changes.empty() && m_settingsChanged)
+            m_settingsChanged(index, before);
     }
     if (!matched)
         m_log.Write(JsonLine("ignored")

@@ -23,8 +23,14 @@ public:
     // Called for a configured (not cloned) device whose address or mask a request changed.
     using AddressMover = std::function<void(const AddressChange&)>;
 
+    // Called after a Modify IP request has been applied to a device (its index), with the
+    // settings it had before, once the address has been moved.
+    using SettingsObserver = std::function<void(std::size_t, const DeviceSettings&)>;
+
     DiscoveryService(EventLoop& loop, std::vector<Device>& devices, JsonLog& log,
                      AddressMover moveAddress);
+
+    void SetSettingsObserver(SettingsObserver observer) { m_settingsChanged = std::move(observer); }
 
     // Binds the socket (port 0 picks a free one, for tests) and starts watching it. Returns an
     // error text, empty on success.
@@ -43,6 +49,7 @@ private:
     std::vector<Device>& m_devices;
     JsonLog& m_log;
     AddressMover m_moveAddress;
+    SettingsObserver m_settingsChanged;
     UniqueFd m_socket;
     std::vector<std::uint8_t> m_buffer;
 };

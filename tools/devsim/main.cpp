@@ -2,15 +2,19 @@
 //
 //   devsim --config FILE --log FILE [--interface IFNAME] [--bind ADDR] [--port N]
 //
-// Prints "devsim ready" once its sockets are bound, then serves until SIGTERM or SIGINT (exit
-// 0). Every request it receives goes to the log file, one JSON object a line. Errors go to
-// stderr with exit status 1. --port is for local trials only: the tool always uses 6789.
+// Prints "devsim ready" once its sockets are bound (discovery, and the web server on every
+// device's http_port), then serves until SIGTERM or SIGINT (exit 0). Every request it receives
+// goes to the log file, one JSON object a line. Errors go to stderr with exit status 1. --port
+// is for local trials only: the tool always uses 6789. --interface also allows the reboot to
+// switch off ICMP echo replies in the namespace.
 #include "Config.h"
 #include "Datagrams.h"
 #include "DiscoveryService.h"
 #include "EventLoop.h"
+#include "HttpPortService.h"
 #include "InterfaceAddress.h"
 #include "JsonLog.h"
+#include "Reboot.h"
 
 #include <signal.h>
 
@@ -122,9 +126,32 @@ int Run(const Options& options)
     if (std::string error = discovery.Open(options.bindAddress, options.port); !error.empty())
         return Fail(error);
 
-    log.Write(devsim::JsonLine("ready")
-                  .Text("bind", options.bindAddress + ':' + std::to_string(discovery.Port()))
-                  .Number("devices", static_cast<long long>(devices.size())));
+    // Declared before the services, so it outlives them and puts the echo replies back last.
+    devsim::IcmpEchoSwitch icmp;
+    const std::string icmpRefusal = devsim::IcmpSwitchRefusal(!options.interfaceName.empty());
+    devsim::RebootService reboot(loop, devices, log, icmpRefusal.empty() ? &icmp : nullptr,
+                                 icmpRefusal);
+    devsim::HttpPortService http(
+        loop, devices, log, [&reboot](std::size_t device) { reboot.PackageInstalled(device); });
+    if (std::string error = http.Open(options.bindAddress); !error.empty())
+        return Fail(error);
+    discovery.SetSettingsObserver(
+        [&http](std::size_t device, const devsim::DeviceSettings& before) {
+            http.SettingsChanged(device, before);
+        });
+
+    std::string endpoints;
+    for (const std::string& endpoint : http.Endpoints())
+        endpoints += (endpoints.empty() ? "" : ",") + devsim::JsonQuoted(endpoint);
+    devsim::JsonLine ready("ready");
+    ready.Text("bind", options.bindAddress + ':' + std::to_string(discovery.Port()))
+        .Number("devices", static_cast<long long>(devices.size()))
+        .Raw("http", '[' + endpoints + ']');
+    if (icmpRefusal.empty())
+        ready.Raw("icmp_switch", "true");
+    else
+        ready.Raw("icmp_switch", "false").Text("icmp_switch_refusal", icmpRefusal);
+    log.Write(ready);
     std::printf("devsim ready\n");
     std::fflush(stdout);
 

@@ -108,6 +108,21 @@ TEST(Config, ErrorsNameTheLine)
         h + "raw_model_hex = zz\n",
         h + "reply_copies = 1001\n",
         h + "[camera]\n",
+        h + "http_behaviour = loud\n",
+        h + "http_behaviour = status:99\n",
+        h + "http_behaviour = status:600\n",
+        h + "http_behaviour = status:\n",
+        h + "upgrade_ack = yes\n",
+        h + "upgrade_final = late\n",
+        h + "progress_step = 0\n",
+        h + "progress_step = 101\n",
+        h + "progress_values = 30,,100\n",
+        h + "progress_values = 1e2\n",
+        h + "progress_values = 05\n",
+        h + "progress_values = 50.\n",
+        h + "progress_values =\n",
+        h + "reboot_ms = 600001\n",
+        h + "http_delay_ms = -1\n",
     };
     const Case cases[] = {
         {texts[0].c_str(), 4, "unknown key colour"},
@@ -125,6 +140,24 @@ TEST(Config, ErrorsNameTheLine)
         {texts[12].c_str(), 4, "raw_model_hex"},
         {texts[13].c_str(), 4, "reply_copies"},
         {texts[14].c_str(), 4, "unknown section"},
+        {texts[15].c_str(), 4, "http_behaviour"},
+        {texts[16].c_str(), 4, "http_behaviour"},
+        {texts[17].c_str(), 4, "http_behaviour"},
+        {texts[18].c_str(), 4, "http_behaviour"},
+        {texts[19].c_str(), 4, "upgrade_ack"},
+        {texts[20].c_str(), 4, "upgrade_final"},
+        {texts[21].c_str(), 4, "progress_step"},
+        {texts[22].c_str(), 4, "progress_step"},
+        {texts[23].c_str(), 4, "progress_values"},
+        {texts[24].c_str(), 4, "progress_values"},
+        {texts[25].c_str(), 4, "progress_values"},
+        {texts[26].c_str(), 4, "progress_values"},
+        {texts[27].c_str(), 4, "progress_values"},
+        {texts[28].c_str(), 4, "reboot_ms"},
+        {texts[29].c_str(), 4, "http_delay_ms"},
+        {"[device]\nip = 10.77.0.5\nmac = 02:00:00:00:00:01\nprogress_step = 10\n"
+         "progress_values = 1,100\n",
+         1, "both"},
         {"ip = 10.77.0.5\n", 1, "outside"},
         {"\n[device]\nmac = 02:00:00:00:00:01\n", 2, "without ip"},
         {"[device]\nip = 10.77.0.5\n[device]\nip = 10.77.0.6\n", 1, "without mac"},
@@ -143,6 +176,68 @@ TEST(Config, ErrorsNameTheLine)
         EXPECT_NE(result.error->message.find(c.message), std::string::npos)
             << c.text << " gave: " << result.error->message;
     }
+}
+
+TEST(Config, WebUpgradeAndRebootKeys)
+{
+    const ConfigResult result = ParseConfig("[device]\n"
+                                            "ip = 10.77.0.5\n"
+                                            "mac = 02:00:00:00:00:01\n"
+                                            "http_behaviour = status:503\n"
+                                            "http_delay_ms = 1500\n"
+                                            "upgrade_result = -7\n"
+                                            "upgrade_ack = false\n"
+                                            "upgrade_final = garbage\n"
+                                            "progress_values = 30, 87.9,0.5,-1,101\n"
+                                            "reboot_delay_ms = 0\n"
+                                            "reboot_ms = 600000\n"
+                                            "[device]\n"
+                                            "ip = 10.77.0.6\n"
+                                            "mac = 02:00:00:00:00:02\n"
+                                            "http_behaviour = silent\n"
+                                            "upgrade_ack = 1\n"
+                                            "upgrade_final = none\n"
+                                            "progress_step = 30\n"
+                                            "[device]\n"
+                                            "ip = 10.77.0.7\n"
+                                            "mac = 02:00:00:00:00:03\n"
+                                            "http_behaviour = close\n"
+                                            "progress_step = 100\n");
+    ASSERT_FALSE(result.error) << result.error->line << ": " << result.error->message;
+    ASSERT_EQ(result.devices.size(), 3u);
+    using Values = std::vector<std::string>;
+
+    const DeviceSettings& first = result.devices[0].settings;
+    EXPECT_EQ(first.httpBehaviour, HttpBehaviour::Status);
+    EXPECT_EQ(first.httpStatus, 503);
+    EXPECT_EQ(first.httpDelayMs, 1500u);
+    EXPECT_EQ(first.upgradeResult, -7);
+    EXPECT_FALSE(first.upgradeAck);
+    EXPECT_EQ(first.upgradeFinal, UpgradeFinal::Garbage);
+    EXPECT_EQ(first.progressValues, (Values{"30", "87.9", "0.5", "-1", "101"}));
+    EXPECT_EQ(first.rebootDelayMs, 0u);
+    EXPECT_EQ(first.rebootMs, 600000u);
+
+    const DeviceSettings& second = result.devices[1].settings;
+    EXPECT_EQ(second.httpBehaviour, HttpBehaviour::Silent);
+    EXPECT_TRUE(second.upgradeAck);
+    EXPECT_EQ(second.upgradeFinal, UpgradeFinal::None);
+    // The step that does not reach 100 exactly still ends there.
+    EXPECT_EQ(second.progressValues, (Values{"0", "30", "60", "90", "100"}));
+
+    const DeviceSettings& third = result.devices[2].settings;
+    EXPECT_EQ(third.httpBehaviour, HttpBehaviour::Close);
+    EXPECT_EQ(third.progressValues, (Values{"0", "100"}));
+
+    const DeviceSettings defaults;
+    EXPECT_EQ(defaults.httpBehaviour, HttpBehaviour::Normal);
+    EXPECT_EQ(defaults.httpDelayMs, 0u);
+    EXPECT_EQ(defaults.upgradeResult, 0);
+    EXPECT_TRUE(defaults.upgradeAck);
+    EXPECT_EQ(defaults.upgradeFinal, UpgradeFinal::Normal);
+    EXPECT_EQ(defaults.progressValues, (Values{"0", "25", "50", "75", "100"}));
+    EXPECT_EQ(defaults.rebootDelayMs, 2000u);
+    EXPECT_EQ(defaults.rebootMs, 5000u);
 }
 
 TEST(Config, ClonesCountUpWithCarry)
