@@ -89,6 +89,9 @@ def xdotool(*args):
 def run_tests(tests):
     """Runs each test function, prints one line per test and the closing count line."""
     require_sandbox()
+    # TESSARIN_E2E_ONLY=name runs one test of the file, for a closer look.
+    only = os.environ.get("TESSARIN_E2E_ONLY")
+    tests = [t for t in tests if not only or t.__name__ == only]
     passed = failed = 0
     for test in tests:
         try:
@@ -104,7 +107,7 @@ def run_tests(tests):
 
 
 def devsim_events(event=None):
-    """Every JSON line the simulated devices logged, in device order, optionally one kind."""
+    """Every JSON line the simulated devices logged, in time order, optionally one kind."""
     lan = os.environ["TESSARIN_LAN_DIR"]
     count = int(os.environ["TESSARIN_LAN_DEVICES"])
     events = []
@@ -116,7 +119,7 @@ def devsim_events(event=None):
                 record["device"] = n
                 if event is None or record.get("event") == event:
                     events.append(record)
-    return events
+    return sorted(events, key=lambda record: record["time_ms"])
 
 
 def wait_until(condition, timeout=10.0, interval=0.2):
@@ -136,3 +139,41 @@ def list_rows(tool, list_id=1000):
 
 def list_columns(tool, list_id=1000):
     return tool.inspect("list", "--title", TITLE, "--id", str(list_id))[0]["columns"]
+
+
+def message_boxes(tool):
+    """The tool's message boxes now on screen, as {hwnd, texts, buttons}: dialogs whose buttons
+    are the standard ones (OK 1, Cancel 2, ...), which tells them from the tool's own windows."""
+    return [w for w in tool.inspect("windows")
+            if w["class"] == "#32770" and w.get("texts") and w.get("buttons")
+            and all(b["id"] < 100 for b in w["buttons"])]
+
+
+def answer_message_box(tool, button_id=1, timeout=10.0):
+    """Waits for one message box, presses its button and returns its text."""
+    boxes = wait_until(lambda: message_boxes(tool), timeout=timeout)
+    assert boxes, "a message box shows"
+    box = boxes[0]
+    tool.inspect("press", "--hwnd", str(box["hwnd"]), "--id", str(button_id))
+    wait_until(lambda: not message_boxes(tool), timeout=5)
+    return "".join(box["texts"])
+
+
+def header_point(tool, column):
+    """Screen point of a header item of the device list."""
+    header = [c for c in tool.inspect("controls", "--title", TITLE)
+              if c["class"] == "SysHeader32"][0]
+    widths = [c["width"] for c in list_columns(tool)]
+    return (header["rect"][0] + sum(widths[:column]) + widths[column] // 2,
+            (header["rect"][1] + header["rect"][3]) // 2)
+
+
+# Rows of the device list in its 15-pixel Arial.
+ROW_HEIGHT = 16
+
+
+def row_point(tool, row):
+    """Screen point inside a row of the device list."""
+    header = [c for c in tool.inspect("controls", "--title", TITLE)
+              if c["class"] == "SysHeader32"][0]
+    return header["rect"][0] + 60, header["rect"][3] + 8 + row * ROW_HEIGHT
