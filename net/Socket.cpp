@@ -105,7 +105,9 @@ ConnectWait WaitForConnect(SocketHandle socket, int milliseconds)
     return PendingError(socket) == 0 ? ConnectWait::Connected : ConnectWait::Failed;
 }
 
-bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds)
+namespace {
+
+bool SetTimeoutOption(SocketHandle socket, int option, int milliseconds)
 {
 #ifdef _WIN32
     const DWORD limit = static_cast<DWORD>(milliseconds);
@@ -116,8 +118,24 @@ bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds)
     const void* value = &limit;
     const socklen_t size = sizeof limit;
 #endif
-    return ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, value, size) == 0 &&
-           ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, value, size) == 0;
+    return ::setsockopt(socket, SOL_SOCKET, option, value, size) == 0;
+}
+
+} // namespace
+
+bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds)
+{
+    return SetSendTimeout(socket, milliseconds) && SetReceiveTimeout(socket, milliseconds);
+}
+
+bool SetSendTimeout(SocketHandle socket, int milliseconds)
+{
+    return SetTimeoutOption(socket, SO_SNDTIMEO, milliseconds);
+}
+
+bool SetReceiveTimeout(SocketHandle socket, int milliseconds)
+{
+    return SetTimeoutOption(socket, SO_RCVTIMEO, milliseconds);
 }
 
 int Send(SocketHandle socket, const char* data, int length)

@@ -49,6 +49,9 @@ ConnectWait WaitForConnect(SocketHandle socket, int milliseconds);
 // Sets both SO_SNDTIMEO and SO_RCVTIMEO. Winsock takes a DWORD of milliseconds, BSD sockets a
 // timeval; a call that runs into the limit fails as if with an error.
 bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds);
+// The same for one direction only.
+bool SetSendTimeout(SocketHandle socket, int milliseconds);
+bool SetReceiveTimeout(SocketHandle socket, int milliseconds);
 
 // One send or recv call with int lengths on both platforms: the count moved, 0 from Receive when
 // the peer closed, -1 on an error or a timeout. Send never raises SIGPIPE on a closed peer.
