@@ -1,13 +1,46 @@
 #include "Wnd.h"
 
 #include <exception>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
 
 namespace fw {
 namespace {
 
-// The window property that links a window to its object. A property, unlike the user-data
-// slot, cannot clash with what a control or the dialog manager keeps for itself.
-constexpr wchar_t kObjectProperty[] = L"Tessarin.Object";
+// Which object manages which window. A table of our own rather than a window property or the
+// user-data slot: it cannot clash with what a control keeps for itself, and a look-up costs no
+// call into the system (under Wine a property look-up is a round trip to the wineserver, paid on
+// every message).
+class ObjectTable {
+public:
+    CWnd* Find(HWND window)
+    {
+        std::shared_lock lock(m_mutex);
+        const auto found = m_objects.find(window);
+        return found == m_objects.end() ? nullptr : found->second;
+    }
+    void Add(HWND window, CWnd* object)
+    {
+        std::unique_lock lock(m_mutex);
+        m_objects[window] = object;
+    }
+    void Remove(HWND window)
+    {
+        std::unique_lock lock(m_mutex);
+        m_objects.erase(window);
+    }
+
+private:
+    std::shared_mutex m_mutex;
+    std::unordered_map<HWND, CWnd*> m_objects;
+};
+
+ObjectTable& Objects()
+{
+    static ObjectTable table;
+    return table;
+}
 
 bool MatchesEntry(const MessageEntry& entry, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -70,7 +103,7 @@ CWnd::~CWnd()
 
 CWnd* CWnd::FromHandlePermanent(HWND window)
 {
-    return window ? static_cast<CWnd*>(::GetPropW(window, kObjectProperty)) : nullptr;
+    return window ? Objects().Find(window) : nullptr;
 }
 
 const MessageMap* CWnd::GetThisMessageMap()
@@ -89,7 +122,7 @@ BOOL CWnd::SubclassWindow(HWND window)
     if (window == nullptr || m_hWnd != nullptr || FromHandlePermanent(window) != nullptr)
         return FALSE;
     m_hWnd = window;
-    ::SetPropW(window, kObjectProperty, this);
+    Objects().Add(window, this);
     PreSubclassWindow();
     m_superProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
         window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StaticWindowProc)));
@@ -105,7 +138,7 @@ void CWnd::AttachCreated(HWND window)
 {
     m_hWnd = window;
     m_createdByUs = true;
-    ::SetPropW(window, kObjectProperty, this);
+    Objects().Add(window, this);
     m_superProc = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
         window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StaticWindowProc)));
 }
@@ -116,7 +149,7 @@ void CWnd::Detach()
         return;
     if (m_superProc != nullptr)
         ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_superProc));
-    ::RemovePropW(m_hWnd, kObjectProperty);
+    Objects().Remove(m_hWnd);
     m_hWnd = nullptr;
     m_superProc = nullptr;
     m_createdByUs = false;
