@@ -38,7 +38,7 @@ demo: build
 
 dist: build
 	rm -rf $(DIST_DIR) && mkdir -p $(DIST_DIR)/Tessarin
-	cp $(WIN_DIR)/Tessarin.exe $(DIST_DIR)/Tessarin/
+	cp $(WIN_DIR)/Tessarin.exe $(WIN_DIR)/DVSNETClient.dll $(DIST_DIR)/Tessarin/
 	cp -r $(WIN_DIR)/Skin $(DIST_DIR)/Tessarin/
 	cd $(DIST_DIR) && zip -qr -X Tessarin-$(VERSION).zip Tessarin
 	@echo "release: $(DIST_DIR)/Tessarin-$(VERSION).zip"

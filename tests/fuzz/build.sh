@@ -29,6 +29,8 @@ declare -A sources=(
     [fuzz_url]="http/Url.cpp http/HttpWire.cpp"
     [fuzz_http_response]="http/HttpWire.cpp"
     [fuzz_search_reply]="discovery/Datagrams.cpp discovery/DeviceRow.cpp"
+    [fuzz_upgrade_answer]="upgrade/PackageUpload.cpp upgrade/ProgressPolling.cpp upgrade/UpgradeSession.cpp http/HttpRequest.cpp http/HttpWire.cpp http/Url.cpp http/Base64.cpp net/Socket.cpp app/LeadingInt.cpp"
+    [fuzz_dvsnet_frame]="dvsnet/Protocol.cpp"
 )
 
 for target in "${!sources[@]}"; do

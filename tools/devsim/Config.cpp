@@ -231,6 +231,11 @@ const std::map<std::string, Setter, std::less<>>& Setters()
         {"progress_values", SetProgressValues},
         {"reboot_delay_ms", Number(&DeviceSettings::rebootDelayMs, 0u, 600000u, SettingsOf)},
         {"reboot_ms", Number(&DeviceSettings::rebootMs, 0u, 600000u, SettingsOf)},
+        {"library_port",
+         Number(&DeviceSettings::libraryPort, std::uint16_t{0}, std::uint16_t{65535}, SettingsOf)},
+        {"library_install_ms", Number(&DeviceSettings::libraryInstallMs, 0u, 600000u, SettingsOf)},
+        {"library_result",
+         Number(&DeviceSettings::libraryResult, kInt32Min, kInt32Max, SettingsOf)},
         {"raw_model_hex",
          [](DeviceConfig& config, std::string_view value) {
              const auto bytes = ParseModelHex(value);

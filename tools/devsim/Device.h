@@ -72,6 +72,12 @@ struct DeviceSettings {
     // (0: it does not reboot).
     unsigned rebootDelayMs = 2000;
     unsigned rebootMs = 5000;
+
+    // The library protocol (dvsnet/PROTOCOL.md): its port (0: none), how long an installation
+    // takes and the RESULT code it ends with.
+    std::uint16_t libraryPort = 4000;
+    unsigned libraryInstallMs = 3000;
+    std::int32_t libraryResult = 0;
 };
 
 // What a device goes through at run time, apart from its settings.
@@ -82,6 +88,8 @@ struct DeviceState {
     bool packageReceived = false;
     // Progress answers given since the last package.
     std::size_t progressAnswers = 0;
+    // A package received on the library port is being installed; another one is refused.
+    bool libraryInstalling = false;
 };
 
 struct Device {

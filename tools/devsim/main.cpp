@@ -2,11 +2,11 @@
 //
 //   devsim --config FILE --log FILE [--interface IFNAME] [--bind ADDR] [--port N]
 //
-// Prints "devsim ready" once its sockets are bound (discovery, and the web server on every
-// device's http_port), then serves until SIGTERM or SIGINT (exit 0). Every request it receives
-// goes to the log file, one JSON object a line. Errors go to stderr with exit status 1. --port
-// is for local trials only: the tool always uses 6789. --interface also allows the reboot to
-// switch off ICMP echo replies in the namespace.
+// Prints "devsim ready" once its sockets are bound (discovery, the web server on every device's
+// http_port, the library protocol on every library_port), then serves until SIGTERM or SIGINT
+// (exit 0). Every request it receives goes to the log file, one JSON object a line. Errors go to
+// stderr with exit status 1. --port is for local trials only: the tool always uses 6789.
+// --interface also allows the reboot to switch off ICMP echo replies in the namespace.
 #include "Config.h"
 #include "Datagrams.h"
 #include "DiscoveryService.h"
@@ -14,6 +14,7 @@
 #include "HttpPortService.h"
 #include "InterfaceAddress.h"
 #include "JsonLog.h"
+#include "LibraryService.h"
 #include "Reboot.h"
 
 #include <signal.h>
@@ -135,18 +136,27 @@ int Run(const Options& options)
         loop, devices, log, [&reboot](std::size_t device) { reboot.PackageInstalled(device); });
     if (std::string error = http.Open(options.bindAddress); !error.empty())
         return Fail(error);
+    devsim::LibraryService library(
+        loop, devices, log, [&reboot](std::size_t device) { reboot.PackageInstalled(device); });
+    if (std::string error = library.Open(options.bindAddress); !error.empty())
+        return Fail(error);
     discovery.SetSettingsObserver(
-        [&http](std::size_t device, const devsim::DeviceSettings& before) {
+        [&http, &library](std::size_t device, const devsim::DeviceSettings& before) {
             http.SettingsChanged(device, before);
+            library.SettingsChanged(device, before);
         });
 
-    std::string endpoints;
-    for (const std::string& endpoint : http.Endpoints())
-        endpoints += (endpoints.empty() ? "" : ",") + devsim::JsonQuoted(endpoint);
+    const auto jsonList = [](const std::vector<std::string>& items) {
+        std::string list;
+        for (const std::string& item : items)
+            list += (list.empty() ? "" : ",") + devsim::JsonQuoted(item);
+        return '[' + list + ']';
+    };
     devsim::JsonLine ready("ready");
     ready.Text("bind", options.bindAddress + ':' + std::to_string(discovery.Port()))
         .Number("devices", static_cast<long long>(devices.size()))
-        .Raw("http", '[' + endpoints + ']');
+        .Raw("http", jsonList(http.Endpoints()))
+        .Raw("library", jsonList(library.Endpoints()));
     if (icmpRefusal.empty())
         ready.Raw("icmp_switch", "true");
     else

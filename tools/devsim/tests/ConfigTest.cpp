@@ -123,6 +123,8 @@ TEST(Config, ErrorsNameTheLine)
         h + "progress_values =\n",
         h + "reboot_ms = 600001\n",
         h + "http_delay_ms = -1\n",
+        h + "library_port = 65536\n",
+        h + "library_install_ms = 600001\n",
     };
     const Case cases[] = {
         {texts[0].c_str(), 4, "unknown key colour"},
@@ -155,6 +157,8 @@ TEST(Config, ErrorsNameTheLine)
         {texts[27].c_str(), 4, "progress_values"},
         {texts[28].c_str(), 4, "reboot_ms"},
         {texts[29].c_str(), 4, "http_delay_ms"},
+        {texts[30].c_str(), 4, "library_port"},
+        {texts[31].c_str(), 4, "library_install_ms"},
         {"[device]\nip = 10.77.0.5\nmac = 02:00:00:00:00:01\nprogress_step = 10\n"
          "progress_values = 1,100\n",
          1, "both"},
@@ -238,6 +242,26 @@ TEST(Config, WebUpgradeAndRebootKeys)
     EXPECT_EQ(defaults.progressValues, (Values{"0", "25", "50", "75", "100"}));
     EXPECT_EQ(defaults.rebootDelayMs, 2000u);
     EXPECT_EQ(defaults.rebootMs, 5000u);
+}
+
+TEST(Config, LibraryKeys)
+{
+    const ConfigResult result = ParseConfig("[device]\n"
+                                            "ip = 10.77.0.5\n"
+                                            "mac = 02:00:00:00:00:01\n"
+                                            "library_port = 0\n"
+                                            "library_install_ms = 600000\n"
+                                            "library_result = -2147483648\n");
+    ASSERT_FALSE(result.error) << result.error->line << ": " << result.error->message;
+    const DeviceSettings& settings = result.devices[0].settings;
+    EXPECT_EQ(settings.libraryPort, 0);
+    EXPECT_EQ(settings.libraryInstallMs, 600000u);
+    EXPECT_EQ(settings.libraryResult, -2147483647 - 1);
+
+    const DeviceSettings defaults;
+    EXPECT_EQ(defaults.libraryPort, 4000);
+    EXPECT_EQ(defaults.libraryInstallMs, 3000u);
+    EXPECT_EQ(defaults.libraryResult, 0);
 }
 
 TEST(Config, ClonesCountUpWithCarry)
