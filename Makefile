@@ -5,6 +5,7 @@
 #   make demo           opens the tool on the demo test LAN (on $DISPLAY, or headless with a screenshot)
 #   make dist           the release zip in build/dist
 #   make fuzz           each fuzz target for FUZZ_SECONDS (default 300)
+#   make bench          the benchmarks (discovery at scale on the test LAN)
 
 BUILD_DIR  := build
 WIN_DIR    := $(BUILD_DIR)/win
@@ -15,7 +16,7 @@ JOBS       ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 300
 
-.PHONY: all build test demo dist fuzz clean
+.PHONY: all build test demo dist fuzz bench clean
 
 all: build
 
@@ -46,6 +47,10 @@ dist: build
 fuzz:
 	scripts/ensure-deps.sh fuzz
 	tests/fuzz/build.sh --run $(FUZZ_SECONDS)
+
+bench: build
+	scripts/ensure-deps.sh test
+	bench/discovery_scale.py
 
 clean:
 	rm -rf $(BUILD_DIR)
