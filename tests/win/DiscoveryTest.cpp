@@ -3,6 +3,7 @@
 #include "app/KorvaleDlg.h"
 #include "discovery/DeviceRow.h"
 #include "resource.h"
+#include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -55,19 +56,8 @@ std::unique_ptr<CKorvaleDlg::ReplyBuffer> MakeReply(const FakeDevice& device)
     return reply;
 }
 
-class Discovery : public testing::Test {
+class Discovery : public test::MainWindowFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dialog.Create(IDD_MAIN, nullptr));
-        test::PumpMessages(m_dialog.m_hWnd);
-    }
-    void TearDown() override
-    {
-        m_dialog.DestroyWindow();
-        test::PumpMessages(nullptr);
-    }
-
     void Deliver(std::initializer_list<FakeDevice> devices)
     {
         for (const FakeDevice& device : devices) {
@@ -111,8 +101,6 @@ protected:
         m_dialog.GetDlgItem(id).SendMessage(IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&value));
         return value;
     }
-
-    CKorvaleDlg m_dialog;
 };
 
 TEST_F(Discovery, ListsEachDeviceOnceWithItsFirstAnswer)

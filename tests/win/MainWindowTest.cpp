@@ -2,6 +2,7 @@
 #include "app/KorvaleApp.h"
 #include "app/KorvaleDlg.h"
 #include "resource.h"
+#include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,8 @@ constexpr int kAlwaysShown[] = {1000, 1001, 1002, 1003, 1011, 1017, 1038};
 // Hidden by the template and never shown.
 constexpr int kNeverShown[] = {1008, 1012, 1013, 1037};
 
-class MainWindow : public testing::Test {
+class MainWindow : public test::MainWindowFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dialog.Create(IDD_MAIN, nullptr));
-        test::PumpMessages(m_dialog.m_hWnd);
-    }
-    void TearDown() override
-    {
-        m_dialog.DestroyWindow();
-        test::PumpMessages(nullptr);
-    }
-
     fw::CWindow Item(int id) const { return m_dialog.GetDlgItem(id); }
     void Click(int id)
     {
@@ -42,8 +32,6 @@ protected:
         for (size_t i = 0; i < count; ++i)
             EXPECT_EQ(Item(ids[i]).IsWindowVisible() != FALSE, visible) << "control " << ids[i];
     }
-
-    CKorvaleDlg m_dialog;
 };
 
 TEST_F(MainWindow, OpensWithItsCaptionsAndTheNetworkForm)

@@ -3,6 +3,7 @@
 // the device's web interface.
 #include "app/KorvaleDlg.h"
 #include "resource.h"
+#include "MainWindowFixture.h"
 #include "WindowTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -127,19 +128,8 @@ struct Form {
     const wchar_t* password = L"secret";
 };
 
-class ModifyIp : public testing::Test {
+class ModifyIp : public test::MainWindowFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dialog.Create(IDD_MAIN, nullptr));
-        test::PumpMessages(m_dialog.m_hWnd);
-    }
-    void TearDown() override
-    {
-        m_dialog.DestroyWindow();
-        test::PumpMessages(nullptr);
-    }
-
     void Fill(const Form& form)
     {
         m_dialog.m_deviceIpText = L"127.0.0.1";
@@ -176,7 +166,6 @@ protected:
     }
 
     FakeDevice m_device;
-    CKorvaleDlg m_dialog;
 };
 
 TEST_F(ModifyIp, BeforeAnyRowIsClickedNothingIsAsked)
