@@ -254,3 +254,55 @@ TEST(DiscoveryTeardown, SecondSearchReusesTheEndpoints)
 }
 
 } // namespace
+
+namespace {
+
+// Sends `datagram` from loopback to every endpoint of the window.
+void SendToEndpoints(const CKorvaleDlg& dialog, const char* data, int length)
+{
+    SOCKET sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    for (const DiscoveryEndpoint& endpoint : dialog.m_endpoints) {
+        sockaddr_in to{};
+        int size = sizeof(to);
+        if (!endpoint.socket ||
+            ::getsockname(endpoint.socket.Get(), reinterpret_cast<sockaddr*>(&to), &size) != 0)
+            continue;
+        ::sendto(sender, data, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    }
+    ::closesocket(sender);
+}
+
+TEST_F(Discovery, GarbageOfEveryLengthNeitherStopsTheReceiverNorAddsRows)
+{
+    // The application starts Winsock in its own start-up, which this test does not run.
+    WSADATA winsock;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+    m_dialog.RefreshEndpoints();
+    ASSERT_FALSE(m_dialog.m_endpoints.empty()) << "the sandbox has a loopback address";
+
+    // Every length from 0 to 2000 bytes, some starting like a reply of the wrong kind.
+    std::string junk(2000, '\x5A');
+    std::memcpy(junk.data(), "searching..", 12);
+    for (int length = 0; length <= 2000; ++length) {
+        junk[12] = static_cast<char>(length % 2 == 0 ? 2 : 3);
+        SendToEndpoints(m_dialog, junk.data(), length);
+        if (length % 100 == 0)
+            test::PumpMessages(m_dialog.m_hWnd);
+    }
+    // A real reply still gets through afterwards, and only it becomes a row.
+    const auto reply = MakeReply({"IPCAMERA", "10.77.1.10", 1, 0});
+    SendToEndpoints(m_dialog, reinterpret_cast<const char*>(reply->data()),
+                    static_cast<int>(reply->size()));
+    for (int i = 0; i < 50 && m_dialog.m_deviceList.GetItemCount() == 0; ++i) {
+        ::Sleep(20);
+        test::PumpMessages(m_dialog.m_hWnd);
+    }
+    ASSERT_EQ(m_dialog.m_deviceList.GetItemCount(), 1);
+    EXPECT_EQ(m_dialog.m_deviceList.GetItemText(0, kColumnIpAddress), L"10.77.1.10");
+    for (const DiscoveryEndpoint& endpoint : m_dialog.m_endpoints)
+        EXPECT_TRUE(endpoint.socket) << "no endpoint died of an oversized datagram";
+    m_dialog.StopDiscovery();
+    ::WSACleanup();
+}
+
+} // namespace
