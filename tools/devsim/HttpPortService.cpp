@@ -1,14 +1,12 @@
 #include "HttpPortService.h"
 
-#include "DiscoveryService.h"
 #include "WebInterface.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
+#include <functional>
 
 namespace devsim {
 
@@ -20,11 +18,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kReadBuffer = 65536;
 // Reads per readiness event, so that one fast upload does not starve the other sockets.
 constexpr int kReadsPerEvent = 16;
-
-std::string SystemError(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
 
 JsonLine& OptionalText(JsonLine& line, std::string_view key,
                        const std::optional<std::string>& value)
@@ -62,50 +55,28 @@ const char* PhaseName(const std::optional<UpgradeReceiver>& upgrade)
 HttpPortService::HttpPortService(EventLoop& loop, std::vector<Device>& devices, JsonLog& log,
                                  PackageHandler onPackage)
     : m_loop(loop), m_devices(devices), m_log(log), m_onPackage(std::move(onPackage)),
+      m_listeners(loop, log, "http", std::bind_front(&HttpPortService::OnAccepted, this)),
+      m_connections(loop, std::bind_front(&HttpPortService::OnReadyEvent, this)),
       m_buffer(kReadBuffer)
 {}
 
-HttpPortService::~HttpPortService()
-{
-    for (const auto& [port, listener] : m_listeners)
-        m_loop.Unwatch(listener.socket.Get());
-    for (const auto& [id, connection] : m_connections)
-        m_loop.Unwatch(connection->socket.Get());
-}
-
 std::string HttpPortService::Open(const std::string& bindAddress)
 {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, bindAddress.c_str(), &parsed) != 1)
-        return "--bind " + bindAddress + ": not an IPv4 address";
-    m_bindAddress = bindAddress;
+    if (std::string error = m_listeners.SetBindAddress(bindAddress); !error.empty())
+        return error;
     return Reconcile();
 }
 
 std::vector<std::string> HttpPortService::Endpoints() const
 {
-    std::vector<std::string> endpoints;
-    for (const auto& [port, listener] : m_listeners) {
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
-        if (::getsockname(listener.socket.Get(), reinterpret_cast<sockaddr*>(&local), &length) == 0)
-            endpoints.push_back(EndpointText(local));
-    }
-    return endpoints;
+    return m_listeners.Endpoints();
 }
 
 void HttpPortService::SettingsChanged(std::size_t deviceIndex, const DeviceSettings& before)
 {
     const Device& device = m_devices[deviceIndex];
-    bool moved = false;
     // Bound to the device's own address: the old one has just left the interface.
-    if (!device.isClone && device.settings.ip != before.ip && m_bindAddress == before.ip) {
-        in_addr parsed{};
-        if (::inet_pton(AF_INET, device.settings.ip.c_str(), &parsed) == 1) {
-            m_bindAddress = device.settings.ip;
-            moved = true;
-        }
-    }
+    const bool moved = !device.isClone && m_listeners.Follow(before.ip, device.settings.ip);
     if (moved || device.settings.httpPort != before.httpPort)
         Reconcile();
 }
@@ -122,139 +93,41 @@ std::string HttpPortService::Reconcile()
                             .Number("port", port)
                             .Text("reason", "not a TCP port: no web server for it"));
     }
-    for (auto it = m_listeners.begin(); it != m_listeners.end();) {
-        if (wanted.contains(it->first) && it->second.address == m_bindAddress) {
-            ++it;
-            continue;
-        }
-        m_loop.Unwatch(it->second.socket.Get());
-        m_log.Write(JsonLine("http_listen")
-                        .Text("bind", it->second.address + ':' + std::to_string(it->first))
-                        .Text("state", "closed"));
-        it = m_listeners.erase(it);
-    }
-    std::string firstError;
-    for (std::uint16_t port : wanted) {
-        if (m_listeners.contains(port))
-            continue;
-        if (std::string error = Listen(port); !error.empty()) {
-            m_log.Write(JsonLine("http_listen_error")
-                            .Text("bind", m_bindAddress + ':' + std::to_string(port))
-                            .Text("reason", error));
-            if (firstError.empty())
-                firstError = error;
-        }
-    }
-    return firstError;
+    return m_listeners.Reconcile(wanted);
 }
 
-std::string HttpPortService::Listen(std::uint16_t port)
+void HttpPortService::OnAccepted(std::uint16_t port, UniqueFd socket, const std::string& peer,
+                                 const std::string& localAddress)
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    ::inet_pton(AF_INET, m_bindAddress.c_str(), &local.sin_addr);
-
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socket.Valid())
-        return SystemError("socket");
-    // A restarted simulator must not wait for the last run's connections in TIME_WAIT.
-    const int on = 1;
-    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        return SystemError("setsockopt");
-    const std::string endpoint = m_bindAddress + ':' + std::to_string(port);
-    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return SystemError("bind " + endpoint);
-    if (::listen(socket.Get(), SOMAXCONN) != 0)
-        return SystemError("listen " + endpoint);
-
-    m_loop.Watch(socket.Get(), POLLIN, [this, port](short) { OnAcceptable(port); });
-    m_listeners[port] = Listener{std::move(socket), m_bindAddress};
-    m_log.Write(JsonLine("http_listen").Text("bind", endpoint).Text("state", "open"));
-    return {};
-}
-
-std::optional<std::size_t> HttpPortService::DeviceFor(std::uint16_t port,
-                                                      const std::string& localAddress) const
-{
-    std::optional<std::size_t> first;
-    for (std::size_t i = 0; i < m_devices.size(); ++i) {
-        if (m_devices[i].settings.httpPort != port)
-            continue;
-        if (m_devices[i].settings.ip == localAddress)
-            return i;
-        if (!first)
-            first = i;
-    }
-    return first;
-}
-
-void HttpPortService::OnAcceptable(std::uint16_t port)
-{
-    const auto listener = m_listeners.find(port);
-    if (listener == m_listeners.end())
+    const auto device = DeviceOnPort(m_devices, &DeviceSettings::httpPort, port, localAddress);
+    const auto drop = [&](const char* reason) {
+        JsonLine line("http_dropped");
+        line.Text("from", peer);
+        if (device)
+            line.Text("mac", FormatMac(m_devices[*device].settings.mac));
+        m_log.Write(line.Text("reason", reason));
+    };
+    // A dropped connection's socket is closed on return.
+    if (!device) {
+        drop("no device uses this port any more");
         return;
-    for (;;) {
-        sockaddr_in peer{};
-        socklen_t peerLength = sizeof peer;
-        UniqueFd socket(::accept4(listener->second.socket.Get(), reinterpret_cast<sockaddr*>(&peer),
-                                  &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!socket.Valid()) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                m_log.Write(JsonLine("receive_error").Text("reason", SystemError("accept")));
-            return;
-        }
-        sockaddr_in local{};
-        socklen_t localLength = sizeof local;
-        ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &localLength);
-        char localText[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &local.sin_addr, localText, sizeof localText);
-
-        const std::string peerText = EndpointText(peer);
-        const auto device = DeviceFor(port, localText);
-        const auto drop = [&](const char* reason) {
-            JsonLine line("http_dropped");
-            line.Text("from", peerText);
-            if (device)
-                line.Text("mac", FormatMac(m_devices[*device].settings.mac));
-            m_log.Write(line.Text("reason", reason));
-        };
-        // Dropped connections are closed by the socket's owner at the end of this round.
-        if (!device) {
-            drop("no device uses this port any more");
-            continue;
-        }
-        if (m_devices[*device].state.rebooting) {
-            drop("rebooting");
-            continue;
-        }
-        if (m_devices[*device].settings.httpBehaviour == HttpBehaviour::Close) {
-            drop("http_behaviour close");
-            continue;
-        }
-
-        auto connection = std::make_unique<Connection>();
-        const std::uint64_t id = m_nextId++;
-        connection->id = id;
-        connection->peer = peerText;
-        connection->device = *device;
-        connection->lastActivity = Clock::now();
-        const int fd = socket.Get();
-        connection->socket = std::move(socket);
-        m_connections.emplace(id, std::move(connection));
-        m_loop.Watch(fd, POLLIN, [this, id](short revents) { OnReadyEvent(id, revents); });
-        ScheduleRequestTimeout(id);
     }
+    if (m_devices[*device].state.rebooting) {
+        drop("rebooting");
+        return;
+    }
+    if (m_devices[*device].settings.httpBehaviour == HttpBehaviour::Close) {
+        drop("http_behaviour close");
+        return;
+    }
+
+    Connection& connection = m_connections.Add(std::move(socket), peer, *device);
+    connection.lastActivity = Clock::now();
+    ScheduleRequestTimeout(connection.id);
 }
 
-void HttpPortService::OnReadyEvent(std::uint64_t id, short revents)
+void HttpPortService::OnReadyEvent(Connection& connection, short revents)
 {
-    const auto found = m_connections.find(id);
-    if (found == m_connections.end())
-        return;
-    Connection& connection = *found->second;
     if ((revents & POLLOUT) != 0 && !Flush(connection))
         return;
     if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
@@ -388,9 +261,8 @@ bool HttpPortService::HandleHttp(Connection& connection)
         return Send(connection, answer->response, true);
     m_loop.After(std::chrono::milliseconds(settings.httpDelayMs),
                  [this, id = connection.id, response = std::move(answer->response)] {
-                     const auto found = m_connections.find(id);
-                     if (found != m_connections.end())
-                         Send(*found->second, response, true);
+                     if (Connection* found = m_connections.Find(id))
+                         Send(*found, response, true);
                  });
     return true;
 }
@@ -408,7 +280,7 @@ bool HttpPortService::HandleUpgradeCommand(Connection& connection)
                         .Text("mac", FormatMac(settings.mac))
                         .Text("reason", command.error)
                         .Text("raw", raw));
-        Close(connection.id);
+        m_connections.Close(connection.id);
         return false;
     }
 
@@ -476,38 +348,25 @@ bool HttpPortService::Send(Connection& connection, std::string_view bytes, bool 
 bool HttpPortService::Flush(Connection& connection)
 {
     const std::uint64_t id = connection.id;
-    const int fd = connection.socket.Get();
-    while (!connection.output.empty()) {
-        const ssize_t sent = ::send(fd, connection.output.data(), connection.output.size(),
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent >= 0) {
-            connection.output.erase(0, static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            m_loop.Watch(fd, POLLIN | POLLOUT,
-                         [this, id](short revents) { OnReadyEvent(id, revents); });
-            return true;
-        }
+    if (const std::string error = m_connections.Flush(connection); !error.empty()) {
         m_log.Write(JsonLine("send_error")
                         .Text("to", connection.peer)
                         .Text("mac", FormatMac(m_devices[connection.device].settings.mac))
-                        .Text("reason", std::strerror(errno)));
-        Close(id);
+                        .Text("reason", error));
+        m_connections.Close(id);
         return false;
     }
-    m_loop.Watch(fd, POLLIN, [this, id](short revents) { OnReadyEvent(id, revents); });
+    if (!connection.output.empty())
+        return true; // the rest goes out when the socket can take it
     if (connection.closeAfterOutput && connection.mode != Mode::Closing) {
         // Half-close: the tool reads until the end of the stream, and a full close with its
         // unread bytes still queued could turn into a reset that eats the answer.
-        ::shutdown(fd, SHUT_WR);
+        ::shutdown(connection.socket.Get(), SHUT_WR);
         connection.mode = Mode::Closing;
         m_loop.After(kLingerTimeout, [this, id] {
-            const auto found = m_connections.find(id);
-            if (found != m_connections.end() && found->second->mode == Mode::Closing)
-                Close(id);
+            const Connection* found = m_connections.Find(id);
+            if (found != nullptr && found->mode == Mode::Closing)
+                m_connections.Close(id);
         });
     }
     return true;
@@ -546,25 +405,16 @@ void HttpPortService::PeerClosed(Connection& connection)
     case Mode::Closing:
         break;
     }
-    Close(connection.id);
-}
-
-void HttpPortService::Close(std::uint64_t id)
-{
-    const auto found = m_connections.find(id);
-    if (found == m_connections.end())
-        return;
-    m_loop.Unwatch(found->second->socket.Get());
-    m_connections.erase(found);
+    m_connections.Close(connection.id);
 }
 
 void HttpPortService::ScheduleRequestTimeout(std::uint64_t id)
 {
     m_loop.After(kRequestTimeout, [this, id] {
-        const auto found = m_connections.find(id);
-        if (found == m_connections.end())
+        const Connection* found = m_connections.Find(id);
+        if (found == nullptr)
             return;
-        const Connection& connection = *found->second;
+        const Connection& connection = *found;
         if (connection.mode != Mode::Undecided && connection.mode != Mode::Http)
             return;
         m_log.Write(JsonLine("http_incomplete")
@@ -573,17 +423,17 @@ void HttpPortService::ScheduleRequestTimeout(std::uint64_t id)
                         .Text("reason", "no complete header within " +
                                             std::to_string(kRequestTimeout.count()) + " s")
                         .Text("raw", connection.received));
-        Close(id);
+        m_connections.Close(id);
     });
 }
 
 void HttpPortService::ScheduleIdleCheck(std::uint64_t id, Clock::duration after)
 {
     m_loop.After(std::chrono::ceil<std::chrono::milliseconds>(after), [this, id] {
-        const auto found = m_connections.find(id);
-        if (found == m_connections.end())
+        const Connection* found = m_connections.Find(id);
+        if (found == nullptr)
             return;
-        const Connection& connection = *found->second;
+        const Connection& connection = *found;
         if (connection.upgrade &&
             connection.upgrade->CurrentPhase() == UpgradeReceiver::Phase::Done)
             return;
@@ -595,7 +445,7 @@ void HttpPortService::ScheduleIdleCheck(std::uint64_t id, Clock::duration after)
         LogUpgradeIncomplete(
             connection,
             ("nothing received for " + std::to_string(kUpgradeIdleTimeout.count()) + " s").c_str());
-        Close(id);
+        m_connections.Close(id);
     });
 }
 

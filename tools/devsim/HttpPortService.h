@@ -8,14 +8,13 @@
 #include "EventLoop.h"
 #include "HttpMessage.h"
 #include "JsonLog.h"
-#include "UniqueFd.h"
+#include "TcpConnections.h"
+#include "TcpListeners.h"
 #include "UpgradeProtocol.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -38,7 +37,6 @@ public:
 
     HttpPortService(EventLoop& loop, std::vector<Device>& devices, JsonLog& log,
                     PackageHandler onPackage);
-    ~HttpPortService();
     HttpPortService(const HttpPortService&) = delete;
     HttpPortService& operator=(const HttpPortService&) = delete;
 
@@ -62,29 +60,17 @@ private:
         Closing, // answered and half-closed, waiting for the peer's end
     };
 
-    struct Connection {
-        UniqueFd socket;
-        std::uint64_t id = 0;
-        std::string peer; // "IP:PORT"
-        std::size_t device = 0;
+    struct Connection : TcpConnection {
         Mode mode = Mode::Undecided;
         std::string received; // the request, or the upgrade command, as it arrives
-        std::string output;   // not yet sent
-        bool closeAfterOutput = false;
         std::optional<UpgradeReceiver> upgrade; // after the command
         std::chrono::steady_clock::time_point lastActivity;
     };
 
-    struct Listener {
-        UniqueFd socket;
-        std::string address;
-    };
-
     std::string Reconcile();
-    std::string Listen(std::uint16_t port);
-    void OnAcceptable(std::uint16_t port);
-    std::optional<std::size_t> DeviceFor(std::uint16_t port, const std::string& localAddress) const;
-    void OnReadyEvent(std::uint64_t id, short revents);
+    void OnAccepted(std::uint16_t port, UniqueFd socket, const std::string& peer,
+                    const std::string& localAddress);
+    void OnReadyEvent(Connection& connection, short revents);
 
     // Each returns false when it has closed the connection.
     bool ReadAvailable(Connection& connection);
@@ -96,7 +82,6 @@ private:
     bool Flush(Connection& connection);
 
     void PeerClosed(Connection& connection);
-    void Close(std::uint64_t id);
     void ScheduleRequestTimeout(std::uint64_t id);
     void ScheduleIdleCheck(std::uint64_t id, std::chrono::steady_clock::duration after);
     void LogUpgradeIncomplete(const Connection& connection, const char* reason);
@@ -105,11 +90,9 @@ private:
     std::vector<Device>& m_devices;
     JsonLog& m_log;
     PackageHandler m_onPackage;
-    std::string m_bindAddress;
-    std::map<std::uint16_t, Listener> m_listeners;
+    TcpListeners m_listeners;
     std::set<std::int32_t> m_reportedUnusablePorts;
-    std::map<std::uint64_t, std::unique_ptr<Connection>> m_connections;
-    std::uint64_t m_nextId = 1;
+    TcpConnections<Connection> m_connections;
     std::vector<std::uint8_t> m_buffer;
 };
 

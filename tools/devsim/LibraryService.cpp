@@ -1,13 +1,10 @@
 #include "LibraryService.h"
 
-#include "DiscoveryService.h"
-
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
+#include <functional>
 #include <set>
 
 namespace devsim {
@@ -17,11 +14,6 @@ namespace {
 constexpr std::size_t kReadBuffer = 65536;
 // Reads per readiness event, so that one fast upload does not starve the other sockets.
 constexpr int kReadsPerEvent = 16;
-
-std::string SystemError(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
 
 const char* StateName(int state)
 {
@@ -45,48 +37,28 @@ std::string HexPrefix(std::string_view bytes)
 LibraryService::LibraryService(EventLoop& loop, std::vector<Device>& devices, JsonLog& log,
                                InstalledHandler onInstalled)
     : m_loop(loop), m_devices(devices), m_log(log), m_onInstalled(std::move(onInstalled)),
+      m_listeners(loop, log, "library", std::bind_front(&LibraryService::OnAccepted, this)),
+      m_connections(loop, std::bind_front(&LibraryService::OnReadyEvent, this)),
       m_buffer(kReadBuffer)
 {}
 
-LibraryService::~LibraryService()
-{
-    for (const auto& [port, listener] : m_listeners)
-        m_loop.Unwatch(listener.socket.Get());
-    for (const auto& [id, connection] : m_connections)
-        m_loop.Unwatch(connection->socket.Get());
-}
-
 std::string LibraryService::Open(const std::string& bindAddress)
 {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, bindAddress.c_str(), &parsed) != 1)
-        return "--bind " + bindAddress + ": not an IPv4 address";
-    m_bindAddress = bindAddress;
+    if (std::string error = m_listeners.SetBindAddress(bindAddress); !error.empty())
+        return error;
     return Reconcile();
 }
 
 std::vector<std::string> LibraryService::Endpoints() const
 {
-    std::vector<std::string> endpoints;
-    for (const auto& [port, listener] : m_listeners) {
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
-        if (::getsockname(listener.socket.Get(), reinterpret_cast<sockaddr*>(&local), &length) == 0)
-            endpoints.push_back(EndpointText(local));
-    }
-    return endpoints;
+    return m_listeners.Endpoints();
 }
 
 void LibraryService::SettingsChanged(std::size_t deviceIndex, const DeviceSettings& before)
 {
     const Device& device = m_devices[deviceIndex];
-    if (device.isClone || device.settings.ip == before.ip || m_bindAddress != before.ip)
-        return;
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, device.settings.ip.c_str(), &parsed) != 1)
-        return;
-    m_bindAddress = device.settings.ip;
-    Reconcile();
+    if (!device.isClone && m_listeners.Follow(before.ip, device.settings.ip))
+        Reconcile();
 }
 
 std::string LibraryService::Reconcile()
@@ -95,126 +67,29 @@ std::string LibraryService::Reconcile()
     for (const Device& device : m_devices)
         if (device.settings.libraryPort != 0)
             wanted.insert(device.settings.libraryPort);
-    for (auto it = m_listeners.begin(); it != m_listeners.end();) {
-        if (wanted.contains(it->first) && it->second.address == m_bindAddress) {
-            ++it;
-            continue;
-        }
-        m_loop.Unwatch(it->second.socket.Get());
-        m_log.Write(JsonLine("library_listen")
-                        .Text("bind", it->second.address + ':' + std::to_string(it->first))
-                        .Text("state", "closed"));
-        it = m_listeners.erase(it);
-    }
-    std::string firstError;
-    for (std::uint16_t port : wanted) {
-        if (m_listeners.contains(port))
-            continue;
-        if (std::string error = Listen(port); !error.empty()) {
-            m_log.Write(JsonLine("library_listen_error")
-                            .Text("bind", m_bindAddress + ':' + std::to_string(port))
-                            .Text("reason", error));
-            if (firstError.empty())
-                firstError = error;
-        }
-    }
-    return firstError;
+    return m_listeners.Reconcile(wanted);
 }
 
-std::string LibraryService::Listen(std::uint16_t port)
+void LibraryService::OnAccepted(std::uint16_t port, UniqueFd socket, const std::string& peer,
+                                const std::string& localAddress)
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    ::inet_pton(AF_INET, m_bindAddress.c_str(), &local.sin_addr);
-
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!socket.Valid())
-        return SystemError("socket");
-    const int on = 1;
-    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        return SystemError("setsockopt");
-    const std::string endpoint = m_bindAddress + ':' + std::to_string(port);
-    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return SystemError("bind " + endpoint);
-    if (::listen(socket.Get(), SOMAXCONN) != 0)
-        return SystemError("listen " + endpoint);
-
-    m_loop.Watch(socket.Get(), POLLIN, [this, port](short) { OnAcceptable(port); });
-    m_listeners[port] = Listener{std::move(socket), m_bindAddress};
-    m_log.Write(JsonLine("library_listen").Text("bind", endpoint).Text("state", "open"));
-    return {};
-}
-
-std::optional<std::size_t> LibraryService::DeviceFor(std::uint16_t port,
-                                                     const std::string& localAddress) const
-{
-    std::optional<std::size_t> first;
-    for (std::size_t i = 0; i < m_devices.size(); ++i) {
-        if (m_devices[i].settings.libraryPort != port)
-            continue;
-        if (m_devices[i].settings.ip == localAddress)
-            return i;
-        if (!first)
-            first = i;
+    const auto device = DeviceOnPort(m_devices, &DeviceSettings::libraryPort, port, localAddress);
+    if (!device || m_devices[*device].state.rebooting) {
+        JsonLine line("library_dropped");
+        line.Text("from", peer);
+        if (device)
+            line.Text("mac", FormatMac(m_devices[*device].settings.mac));
+        m_log.Write(line.Text("reason", device ? "rebooting" : "no device uses this port"));
+        return; // the socket is closed on return
     }
-    return first;
+
+    Connection& connection = m_connections.Add(std::move(socket), peer, *device);
+    connection.lastHeard = Clock::now();
+    ScheduleTimeoutCheck(connection.id, kGreetingTimeout);
 }
 
-void LibraryService::OnAcceptable(std::uint16_t port)
+void LibraryService::OnReadyEvent(Connection& connection, short revents)
 {
-    const auto listener = m_listeners.find(port);
-    if (listener == m_listeners.end())
-        return;
-    for (;;) {
-        sockaddr_in peer{};
-        socklen_t peerLength = sizeof peer;
-        UniqueFd socket(::accept4(listener->second.socket.Get(), reinterpret_cast<sockaddr*>(&peer),
-                                  &peerLength, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!socket.Valid()) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                m_log.Write(JsonLine("receive_error").Text("reason", SystemError("accept")));
-            return;
-        }
-        sockaddr_in local{};
-        socklen_t localLength = sizeof local;
-        ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &localLength);
-        char localText[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &local.sin_addr, localText, sizeof localText);
-
-        const std::string peerText = EndpointText(peer);
-        const auto device = DeviceFor(port, localText);
-        if (!device || m_devices[*device].state.rebooting) {
-            JsonLine line("library_dropped");
-            line.Text("from", peerText);
-            if (device)
-                line.Text("mac", FormatMac(m_devices[*device].settings.mac));
-            m_log.Write(line.Text("reason", device ? "rebooting" : "no device uses this port"));
-            continue; // closed by the socket's owner
-        }
-
-        auto connection = std::make_unique<Connection>();
-        const std::uint64_t id = m_nextId++;
-        connection->id = id;
-        connection->peer = peerText;
-        connection->device = *device;
-        connection->lastHeard = Clock::now();
-        const int fd = socket.Get();
-        connection->socket = std::move(socket);
-        m_connections.emplace(id, std::move(connection));
-        m_loop.Watch(fd, POLLIN, [this, id](short revents) { OnReadyEvent(id, revents); });
-        ScheduleTimeoutCheck(id, kGreetingTimeout);
-    }
-}
-
-void LibraryService::OnReadyEvent(std::uint64_t id, short revents)
-{
-    const auto found = m_connections.find(id);
-    if (found == m_connections.end())
-        return;
-    Connection& connection = *found->second;
     if ((revents & POLLOUT) != 0 && !Flush(connection))
         return;
     if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
@@ -240,7 +115,7 @@ bool LibraryService::ReadAvailable(Connection& connection)
                         .Number("expected", connection.package.size);
                 m_log.Write(line);
             }
-            Close(connection.id);
+            m_connections.Close(connection.id);
             return false;
         }
         if (connection.state == State::Closing)
@@ -302,7 +177,7 @@ bool LibraryService::HandleFrame(Connection& connection, std::uint8_t type,
         if (reason)
             line.Number("reason", *reason);
         m_log.Write(line);
-        Close(connection.id);
+        m_connections.Close(connection.id);
         return false;
     }
     // PONG needs no answer wherever it comes.
@@ -455,9 +330,9 @@ void LibraryService::StartInstall(const Connection& connection)
 
     // The installation goes on when the client leaves; its reports then go nowhere.
     const auto sendIfConnected = [this, id](const std::string& frame) {
-        const auto found = m_connections.find(id);
-        if (found != m_connections.end() && found->second->state != State::Closing)
-            Send(*found->second, frame);
+        Connection* found = m_connections.Find(id);
+        if (found != nullptr && found->state != State::Closing)
+            Send(*found, frame);
     };
     for (std::size_t k = 0; k < plan.percents.size(); ++k) {
         const std::uint32_t percent = plan.percents[k];
@@ -490,12 +365,12 @@ void LibraryService::ScheduleRebootClose(std::uint64_t id, std::size_t deviceInd
         return;
     // Just after the reboot service has taken the device down.
     m_loop.After(std::chrono::milliseconds(settings.rebootDelayMs + 1), [this, id, deviceIndex] {
-        const auto found = m_connections.find(id);
-        if (found == m_connections.end() || found->second->state == State::Closing ||
+        Connection* found = m_connections.Find(id);
+        if (found == nullptr || found->state == State::Closing ||
             !m_devices[deviceIndex].state.rebooting)
             return;
-        m_log.Write(Line("library_dropped", *found->second).Text("reason", "rebooting"));
-        CloseWith(*found->second, library::kCloseRebooting, "rebooting");
+        m_log.Write(Line("library_dropped", *found).Text("reason", "rebooting"));
+        CloseWith(*found, library::kCloseRebooting, "rebooting");
     });
 }
 
@@ -521,32 +396,19 @@ bool LibraryService::CloseWith(Connection& connection, std::uint32_t reason, std
 bool LibraryService::Flush(Connection& connection)
 {
     const std::uint64_t id = connection.id;
-    const int fd = connection.socket.Get();
-    while (!connection.output.empty()) {
-        const ssize_t sent = ::send(fd, connection.output.data(), connection.output.size(),
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent >= 0) {
-            connection.output.erase(0, static_cast<std::size_t>(sent));
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            m_loop.Watch(fd, POLLIN | POLLOUT,
-                         [this, id](short revents) { OnReadyEvent(id, revents); });
-            return true;
-        }
-        m_log.Write(Line("send_error", connection).Text("reason", std::strerror(errno)));
-        Close(id);
+    if (const std::string error = m_connections.Flush(connection); !error.empty()) {
+        m_log.Write(Line("send_error", connection).Text("reason", error));
+        m_connections.Close(id);
         return false;
     }
-    m_loop.Watch(fd, POLLIN, [this, id](short revents) { OnReadyEvent(id, revents); });
+    if (!connection.output.empty())
+        return true; // the rest goes out when the socket can take it
     if (connection.closeAfterOutput) {
         connection.closeAfterOutput = false;
         // Half-close, so that the CLOSE is read before the end of the stream, and the client's
         // own last bytes do not turn our close into a reset that eats it.
-        ::shutdown(fd, SHUT_WR);
-        m_loop.After(kLingerTimeout, [this, id] { Close(id); });
+        ::shutdown(connection.socket.Get(), SHUT_WR);
+        m_loop.After(kLingerTimeout, [this, id] { m_connections.Close(id); });
     }
     return true;
 }
@@ -554,10 +416,10 @@ bool LibraryService::Flush(Connection& connection)
 void LibraryService::ScheduleTimeoutCheck(std::uint64_t id, Clock::duration after)
 {
     m_loop.After(std::chrono::ceil<std::chrono::milliseconds>(after), [this, id] {
-        const auto found = m_connections.find(id);
-        if (found == m_connections.end() || found->second->state == State::Closing)
+        Connection* found = m_connections.Find(id);
+        if (found == nullptr || found->state == State::Closing)
             return;
-        Connection& connection = *found->second;
+        Connection& connection = *found;
         const bool greeting =
             connection.state == State::Greeting || connection.state == State::Login;
         const Clock::duration limit =
@@ -570,15 +432,6 @@ void LibraryService::ScheduleTimeoutCheck(std::uint64_t id, Clock::duration afte
         CloseWith(connection, library::kCloseTimeLimit,
                   greeting ? "no greeting in time" : "nothing heard in time");
     });
-}
-
-void LibraryService::Close(std::uint64_t id)
-{
-    const auto found = m_connections.find(id);
-    if (found == m_connections.end())
-        return;
-    m_loop.Unwatch(found->second->socket.Get());
-    m_connections.erase(found);
 }
 
 JsonLine LibraryService::Line(const char* event, const Connection& connection) const

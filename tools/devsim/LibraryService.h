@@ -9,13 +9,12 @@
 #include "JsonLog.h"
 #include "LibraryProtocol.h"
 #include "Sha256.h"
-#include "UniqueFd.h"
+#include "TcpConnections.h"
+#include "TcpListeners.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,7 +34,6 @@ public:
 
     LibraryService(EventLoop& loop, std::vector<Device>& devices, JsonLog& log,
                    InstalledHandler onInstalled);
-    ~LibraryService();
     LibraryService(const LibraryService&) = delete;
     LibraryService& operator=(const LibraryService&) = delete;
 
@@ -59,15 +57,9 @@ private:
         Closing,   // CLOSE sent and half-closed, or about to be
     };
 
-    struct Connection {
-        UniqueFd socket;
-        std::uint64_t id = 0;
-        std::string peer; // "IP:PORT"
-        std::size_t device = 0;
+    struct Connection : TcpConnection {
         State state = State::Greeting;
-        std::string input;  // received, not yet a whole frame
-        std::string output; // not yet sent
-        bool closeAfterOutput = false;
+        std::string input; // received, not yet a whole frame
         Clock::time_point lastHeard;
 
         LibraryPackageBegin package;
@@ -76,16 +68,10 @@ private:
         std::optional<Sha256> sha256;
     };
 
-    struct Listener {
-        UniqueFd socket;
-        std::string address;
-    };
-
     std::string Reconcile();
-    std::string Listen(std::uint16_t port);
-    void OnAcceptable(std::uint16_t port);
-    std::optional<std::size_t> DeviceFor(std::uint16_t port, const std::string& localAddress) const;
-    void OnReadyEvent(std::uint64_t id, short revents);
+    void OnAccepted(std::uint16_t port, UniqueFd socket, const std::string& peer,
+                    const std::string& localAddress);
+    void OnReadyEvent(Connection& connection, short revents);
 
     // Each returns false when it has closed the connection.
     bool ReadAvailable(Connection& connection);
@@ -101,17 +87,14 @@ private:
     void StartInstall(const Connection& connection);
     void ScheduleTimeoutCheck(std::uint64_t id, Clock::duration after);
     void ScheduleRebootClose(std::uint64_t id, std::size_t deviceIndex);
-    void Close(std::uint64_t id);
     JsonLine Line(const char* event, const Connection& connection) const;
 
     EventLoop& m_loop;
     std::vector<Device>& m_devices;
     JsonLog& m_log;
     InstalledHandler m_onInstalled;
-    std::string m_bindAddress;
-    std::map<std::uint16_t, Listener> m_listeners;
-    std::map<std::uint64_t, std::unique_ptr<Connection>> m_connections;
-    std::uint64_t m_nextId = 1;
+    TcpListeners m_listeners;
+    TcpConnections<Connection> m_connections;
     std::vector<char> m_buffer;
 };
 

@@ -1,5 +1,6 @@
 // The discovery service over real UDP, on 127.0.0.1 only: searches, Modify IP and the log.
 #include "DiscoveryService.h"
+#include "LoopbackSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -182,12 +182,7 @@ protected:
 
     std::vector<std::string> LogLines(const std::string& event) const
     {
-        std::vector<std::string> lines;
-        std::ifstream file(m_logPath);
-        for (std::string line; std::getline(file, line);)
-            if (line.starts_with("{\"event\":\"" + event + "\""))
-                lines.push_back(line);
-        return lines;
+        return EventLines(m_logPath, event);
     }
 
     char m_directory[32] = "/tmp/devsim-loopback-XXXXXX";
@@ -202,13 +197,6 @@ protected:
     std::mutex m_movesLock;
     std::vector<AddressChange> m_moves;
 };
-
-::testing::AssertionResult Has(const std::string& line, const std::string& part)
-{
-    if (line.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << part << " not in " << line;
-}
 
 TEST_F(DiscoveryLoopback, SearchIsAnsweredOnceByEveryDevice)
 {

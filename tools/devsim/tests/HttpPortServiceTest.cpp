@@ -3,14 +3,11 @@
 // of the echo sysctl).
 #include "DiscoveryService.h"
 #include "HttpPortService.h"
+#include "LoopbackSupport.h"
 #include "Reboot.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -23,19 +20,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-
-std::uint16_t FreeTcpPort()
-{
-    UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        return 0;
-    socklen_t length = sizeof local;
-    ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohs(local.sin_port);
-}
 
 // A request as the tool writes it: fixed lines, the Authorization line always, Host last.
 std::string ToolRequest(const std::string& target, const std::string& token,
@@ -68,65 +52,19 @@ Bytes TestPackage()
 constexpr char kTestPackageSha256[] =
     "96ad0ddabe9c733d4550fde750255a94806811029be67504bd9bd68e556686b9";
 
-class Client {
+class Client : public LoopbackClient {
 public:
-    // Connected, or !Valid() with the connect error in Error().
-    Client(const char* address, std::uint16_t port)
-        : m_socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        ::inet_pton(AF_INET, address, &to.sin_addr);
-        if (::connect(m_socket.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-            m_error = errno;
-            m_socket.Reset();
-        }
-    }
-    bool Valid() const { return m_socket.Valid(); }
-    int Error() const { return m_error; }
+    using LoopbackClient::LoopbackClient;
 
-    void Send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(m_socket.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            ASSERT_GT(sent, 0) << std::strerror(errno);
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        }
-    }
+    using LoopbackClient::Send;
     void Send(const Bytes& bytes)
     {
         Send({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
     }
-
-    struct Received {
-        std::string bytes;
-        bool closed = false; // the server ended its stream
-    };
-    // Until the server closes, `count` bytes have come, or nothing arrives for `quiet`.
     Received Read(std::chrono::milliseconds quiet = 5s, std::size_t count = SIZE_MAX)
     {
-        Received received;
-        while (received.bytes.size() < count) {
-            pollfd ready{m_socket.Get(), POLLIN, 0};
-            if (::poll(&ready, 1, static_cast<int>(quiet.count())) != 1)
-                break;
-            char buffer[4096];
-            const std::size_t want = std::min(sizeof buffer, count - received.bytes.size());
-            const ssize_t length = ::recv(m_socket.Get(), buffer, want, 0);
-            if (length <= 0) {
-                received.closed = true;
-                break;
-            }
-            received.bytes.append(buffer, static_cast<std::size_t>(length));
-        }
-        return received;
+        return ReadUpTo(count, quiet);
     }
-    void Close() { m_socket.Reset(); }
-
-private:
-    UniqueFd m_socket;
-    int m_error = 0;
 };
 
 class HttpPortLoopback : public ::testing::Test {
@@ -189,24 +127,13 @@ protected:
 
     std::vector<std::string> LogLines(const std::string& event) const
     {
-        std::vector<std::string> lines;
-        std::ifstream file(m_logPath);
-        for (std::string line; std::getline(file, line);)
-            if (line.starts_with("{\"event\":\"" + event + "\""))
-                lines.push_back(line);
-        return lines;
+        return EventLines(m_logPath, event);
     }
     // For lines written after the client can see anything (a close, a timer).
     std::vector<std::string> WaitForLines(const std::string& event, std::size_t count,
                                           std::chrono::milliseconds limit = 5s) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        auto lines = LogLines(event);
-        while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-            lines = LogLines(event);
-        }
-        return lines;
+        return WaitForEventLines(m_logPath, event, count, limit);
     }
     std::string SysctlContent() const
     {
@@ -255,13 +182,6 @@ protected:
     std::optional<DiscoveryService> m_discovery;
     std::thread m_thread;
 };
-
-::testing::AssertionResult Has(const std::string& line, const std::string& part)
-{
-    if (line.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << part << " not in " << line;
-}
 
 std::string BodyOf(const std::string& response)
 {

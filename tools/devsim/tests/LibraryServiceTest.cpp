@@ -2,17 +2,13 @@
 // here by hand: greeting, login, description, a package and its installation, the refusals, the
 // device's answers to faults, and the reboot after a package.
 #include "LibraryService.h"
+#include "LoopbackSupport.h"
 #include "Reboot.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -20,19 +16,6 @@ namespace devsim {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::uint16_t FreeTcpPort()
-{
-    UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        return 0;
-    socklen_t length = sizeof local;
-    ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohs(local.sin_port);
-}
 
 std::string U32(std::uint32_t value)
 {
@@ -66,45 +49,16 @@ constexpr std::uint32_t kTestPackageCrc32 = 0xB0A8C3CD;
 constexpr char kTestPackageSha256[] =
     "96ad0ddabe9c733d4550fde750255a94806811029be67504bd9bd68e556686b9";
 
-class Client {
+class Client : public LoopbackClient {
 public:
-    explicit Client(std::uint16_t port) : m_socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_socket.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-            m_socket.Reset();
-    }
-    bool Valid() const { return m_socket.Valid(); }
+    explicit Client(std::uint16_t port) : LoopbackClient("127.0.0.1", port) {}
 
-    void Send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(m_socket.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            ASSERT_GT(sent, 0) << std::strerror(errno);
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        }
-    }
     // Exactly `count` bytes, or fewer when the device closes or stays silent for `quiet`.
     std::string Read(std::size_t count, std::chrono::milliseconds quiet = 5s)
     {
-        std::string bytes;
-        while (bytes.size() < count) {
-            pollfd ready{m_socket.Get(), POLLIN, 0};
-            if (::poll(&ready, 1, static_cast<int>(quiet.count())) != 1)
-                break;
-            char buffer[4096];
-            const ssize_t length =
-                ::recv(m_socket.Get(), buffer, std::min(sizeof buffer, count - bytes.size()), 0);
-            if (length <= 0) {
-                m_ended = true;
-                break;
-            }
-            bytes.append(buffer, static_cast<std::size_t>(length));
-        }
-        return bytes;
+        Received received = ReadUpTo(count, quiet);
+        m_ended = m_ended || received.closed;
+        return std::move(received.bytes);
     }
     // One whole frame as bytes, or what came before the stream ended.
     std::string ReadFrame(std::chrono::milliseconds quiet = 5s)
@@ -130,7 +84,6 @@ public:
     }
 
 private:
-    UniqueFd m_socket;
     bool m_ended = false;
 };
 
@@ -193,22 +146,11 @@ protected:
 
     std::vector<std::string> LogLines(const std::string& event) const
     {
-        std::vector<std::string> lines;
-        std::ifstream file(m_logPath);
-        for (std::string line; std::getline(file, line);)
-            if (line.starts_with("{\"event\":\"" + event + "\""))
-                lines.push_back(line);
-        return lines;
+        return EventLines(m_logPath, event);
     }
     std::vector<std::string> WaitForLines(const std::string& event, std::size_t count) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        auto lines = LogLines(event);
-        while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-            lines = LogLines(event);
-        }
-        return lines;
+        return WaitForEventLines(m_logPath, event, count, 5s);
     }
 
     // Logged in, then the package in chunks of 16,384, then PACKAGE_END with `crc`.
@@ -233,13 +175,6 @@ protected:
     std::optional<LibraryService> m_library;
     std::thread m_thread;
 };
-
-::testing::AssertionResult Has(const std::string& line, const std::string& part)
-{
-    if (line.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << part << " not in " << line;
-}
 
 TEST_F(LibraryLoopback, GreetingLoginDescriptionAndAnInstalledPackage)
 {
