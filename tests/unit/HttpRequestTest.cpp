@@ -4,6 +4,8 @@
 
 #include "net/Socket.h"
 
+#include "LoopbackListener.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -25,34 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 // ----- Loopback peers -----
 
-// A socket listening on 127.0.0.1 at a port the system picks.
-class Listener {
-public:
-    explicit Listener(int backlog = 8) : m_socket(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(Fd(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(Fd(), backlog) != 0 ||
-            ::getsockname(Fd(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("cannot listen on loopback");
-        m_port = ntohs(address.sin_port);
-    }
-    int Fd() const { return m_socket.Get(); }
-    std::uint16_t Port() const { return m_port; }
-    // True when a connection arrives within `wait` (and is left waiting to be accepted).
-    bool ConnectionWaiting(std::chrono::milliseconds wait) const
-    {
-        pollfd entry{Fd(), POLLIN, 0};
-        return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
-    }
-
-private:
-    net::UniqueSocket m_socket;
-    std::uint16_t m_port = 0;
-};
+using test::Listener;
 
 std::string LoopbackUrl(std::uint16_t port, const std::string& path)
 {

@@ -7,6 +7,8 @@
 #include "http/Base64.h"
 #include "net/Socket.h"
 
+#include "LoopbackListener.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -87,37 +89,7 @@ bool SendAll(int fd, std::string_view bytes)
     return true;
 }
 
-// A socket listening on 127.0.0.1 at a port the system picks. A small receive buffer, inherited
-// by the accepted connections, lets a device that stops reading stall the sender quickly.
-class Listener {
-public:
-    explicit Listener(int backlog = 8, int receiveBuffer = 0)
-        : m_socket(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        if (receiveBuffer > 0)
-            ::setsockopt(Fd(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(Fd(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(Fd(), backlog) != 0 ||
-            ::getsockname(Fd(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("cannot listen on loopback");
-        m_port = ntohs(address.sin_port);
-    }
-    int Fd() const { return m_socket.Get(); }
-    std::uint16_t Port() const { return m_port; }
-    bool ConnectionWaiting(std::chrono::milliseconds wait) const
-    {
-        pollfd entry{Fd(), POLLIN, 0};
-        return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
-    }
-
-private:
-    net::UniqueSocket m_socket;
-    std::uint16_t m_port = 0;
-};
+using test::Listener;
 
 // A port nothing listens on: a listener's, once it is gone.
 std::uint16_t ClosedPort()

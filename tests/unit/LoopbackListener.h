@@ -1,0 +1,47 @@
+// A TCP listener on 127.0.0.1 for the tests' fake peers (devices, web servers).
+#pragma once
+
+#include "net/Socket.h"
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+
+namespace test {
+
+// A socket listening on 127.0.0.1 at a port the system picks. A small receive buffer, inherited
+// by the accepted connections, lets a device that stops reading stall the sender quickly.
+class Listener {
+public:
+    explicit Listener(int backlog = 8, int receiveBuffer = 0)
+        : m_socket(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        if (receiveBuffer > 0)
+            ::setsockopt(Fd(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(Fd(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(Fd(), backlog) != 0 ||
+            ::getsockname(Fd(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        m_port = ntohs(address.sin_port);
+    }
+    int Fd() const { return m_socket.Get(); }
+    std::uint16_t Port() const { return m_port; }
+    // True when a connection arrives within `wait` (and is left waiting to be accepted).
+    bool ConnectionWaiting(std::chrono::milliseconds wait) const
+    {
+        pollfd entry{Fd(), POLLIN, 0};
+        return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
+    }
+
+private:
+    net::UniqueSocket m_socket;
+    std::uint16_t m_port = 0;
+};
+
+} // namespace test
