@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 
 namespace {
@@ -301,6 +303,54 @@ TEST_F(Discovery, GarbageOfEveryLengthNeitherStopsTheReceiverNorAddsRows)
     EXPECT_EQ(m_dialog.m_deviceList.GetItemText(0, kColumnIpAddress), L"10.77.1.10");
     for (const DiscoveryEndpoint& endpoint : m_dialog.m_endpoints)
         EXPECT_TRUE(endpoint.socket) << "no endpoint died of an oversized datagram";
+    m_dialog.StopDiscovery();
+    ::WSACleanup();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Discovery, SixtyFiveEndpointsAreServedUpToTheSixtyFourthWithoutHarm)
+{
+    WSADATA winsock;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+    // As many endpoints as a host with 65 addresses would get, all on loopback here.
+    {
+        fw::ScopedLock lock(m_dialog.m_endpointLock);
+        for (int i = 0; i < 65; ++i) {
+            net::UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ASSERT_EQ(::bind(socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+            m_dialog.m_endpoints.push_back(DiscoveryEndpoint{std::move(socket), INADDR_LOOPBACK});
+        }
+    }
+    auto sendTo = [&](const DiscoveryEndpoint& endpoint, const FakeDevice& device) {
+        sockaddr_in to{};
+        int size = sizeof(to);
+        ::getsockname(endpoint.socket.Get(), reinterpret_cast<sockaddr*>(&to), &size);
+        const auto reply = MakeReply(device);
+        SOCKET sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ::sendto(sender, reinterpret_cast<const char*>(reply->data()),
+                 static_cast<int>(reply->size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+        ::closesocket(sender);
+    };
+    // The 65th endpoint is not read; the 64th and the first are.
+    sendTo(m_dialog.m_endpoints.back(), {"NVR", "10.77.2.65", 65, 0});
+    sendTo(*std::next(m_dialog.m_endpoints.begin(), 63), {"NVR", "10.77.2.64", 64, 0});
+    sendTo(m_dialog.m_endpoints.front(), {"NVR", "10.77.2.1", 1, 0});
+    for (int i = 0; i < 50 && m_dialog.m_deviceList.GetItemCount() < 2; ++i) {
+        ::Sleep(20);
+        test::PumpMessages(m_dialog.m_hWnd);
+    }
+    ::Sleep(300);
+    test::PumpMessages(m_dialog.m_hWnd);
+    ASSERT_EQ(m_dialog.m_deviceList.GetItemCount(), 2);
+    std::set<std::wstring> listed{m_dialog.m_deviceList.GetItemText(0, kColumnIpAddress),
+                                  m_dialog.m_deviceList.GetItemText(1, kColumnIpAddress)};
+    EXPECT_EQ(listed, (std::set<std::wstring>{L"10.77.2.1", L"10.77.2.64"}));
     m_dialog.StopDiscovery();
     ::WSACleanup();
 }
