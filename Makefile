@@ -51,6 +51,7 @@ fuzz:
 bench: build
 	scripts/ensure-deps.sh test
 	bench/discovery_scale.py
+	bench/upgrade_throughput.py
 
 clean:
 	rm -rf $(BUILD_DIR)
