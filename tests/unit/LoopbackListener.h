@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace test {
 
@@ -43,5 +45,23 @@ private:
     net::UniqueSocket m_socket;
     std::uint16_t m_port = 0;
 };
+
+// Connection attempts that fill a listener's queue (made with a backlog of 0), so that further
+// attempts go unanswered, as towards a device that has gone away. Keep them while testing.
+inline std::vector<net::UniqueSocket> FillBacklog(const Listener& listener)
+{
+    std::vector<net::UniqueSocket> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.emplace_back(::socket(AF_INET, SOCK_STREAM, 0));
+        net::SetBlocking(queued.back().Get(), false);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(listener.Port());
+        ::connect(queued.back().Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return queued;
+}
 
 } // namespace test

@@ -420,17 +420,7 @@ TEST(PackageUpload, UnansweredConnectionFailsWith203AfterTheConnectWait)
     // A listener with a full queue drops further connection attempts unanswered, like a device
     // that has gone away.
     Listener full(0);
-    std::vector<net::UniqueSocket> queued;
-    for (int i = 0; i < 3; ++i) {
-        queued.emplace_back(::socket(AF_INET, SOCK_STREAM, 0));
-        net::SetBlocking(queued.back().Get(), false);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(full.Port());
-        ::connect(queued.back().Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        std::this_thread::sleep_for(100ms);
-    }
+    const std::vector<net::UniqueSocket> queued = test::FillBacklog(full);
     const TempPackage package(PackageBytes(10));
     FakeSession session;
     TcpTimeouts timeouts = kTestTimeouts;
