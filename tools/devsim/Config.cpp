@@ -142,8 +142,10 @@ std::string SetUpgradeFinal(DeviceConfig& config, std::string_view value)
         config.settings.upgradeFinal = UpgradeFinal::None;
     else if (value == "garbage")
         config.settings.upgradeFinal = UpgradeFinal::Garbage;
+    else if (value == "half")
+        config.settings.upgradeFinal = UpgradeFinal::Half;
     else
-        return std::string("expected normal, none or garbage");
+        return std::string("expected normal, none, garbage or half");
     return std::string();
 }
 
@@ -227,6 +229,9 @@ const std::map<std::string, Setter, std::less<>>& Setters()
          Number(&DeviceSettings::upgradeResult, kInt32Min, kInt32Max, SettingsOf)},
         {"upgrade_ack", SetUpgradeAck},
         {"upgrade_final", SetUpgradeFinal},
+        {"upgrade_close_after",
+         Number(&DeviceSettings::upgradeCloseAfter, std::uint32_t{0},
+                std::numeric_limits<std::uint32_t>::max(), SettingsOf)},
         {"progress_step", SetProgressStep},
         {"progress_values", SetProgressValues},
         {"reboot_delay_ms", Number(&DeviceSettings::rebootDelayMs, 0u, 600000u, SettingsOf)},

@@ -26,6 +26,7 @@ enum class UpgradeFinal {
     Normal,  // "@code@"
     None,    // nothing
     Garbage, // a text without the "@" framing
+    Half,    // "@code": the closing "@" never comes
 };
 
 struct DeviceSettings {
@@ -63,6 +64,9 @@ struct DeviceSettings {
     // Off: the command is never acknowledged, and the tool gives up after its receive time-out.
     bool upgradeAck = true;
     UpgradeFinal upgradeFinal = UpgradeFinal::Normal;
+    // Nonzero: the device drops the upgrade connection once this many package bytes have
+    // arrived, as a device that fails in the middle of a transfer.
+    std::uint32_t upgradeCloseAfter = 0;
 
     // What the progress queries report after a package, in order; the last one repeats. Each is
     // a JSON number, so the log can carry it as it is.

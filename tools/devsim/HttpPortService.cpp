@@ -315,6 +315,15 @@ bool HttpPortService::FeedUpgrade(Connection& connection, std::span<const std::u
                         .Number("size", *progress.sizeField)
                         .Raw("matches_command",
                              *progress.sizeField == upgrade.Expected() ? "true" : "false"));
+    const std::uint32_t closeAfter = device.settings.upgradeCloseAfter;
+    if (!progress.packageComplete && closeAfter != 0 &&
+        upgrade.CurrentPhase() == UpgradeReceiver::Phase::Package &&
+        upgrade.PackageReceived() >= closeAfter) {
+        LogUpgradeIncomplete(connection, "closed by the device (upgrade_close_after)");
+        // Unread bytes still queued make the close a reset, as a device that gives up does.
+        m_connections.Close(connection.id);
+        return false;
+    }
     if (!progress.packageComplete)
         return true;
 

@@ -76,6 +76,8 @@ std::optional<std::string> FinalAnswer(const DeviceSettings& settings)
         return '@' + code + '@';
     case UpgradeFinal::None:
         return std::nullopt;
+    case UpgradeFinal::Half:
+        return '@' + code;
     case UpgradeFinal::Garbage:
         break;
     }

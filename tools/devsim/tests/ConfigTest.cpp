@@ -206,6 +206,8 @@ TEST(Config, WebUpgradeAndRebootKeys)
                                             "ip = 10.77.0.7\n"
                                             "mac = 02:00:00:00:00:03\n"
                                             "http_behaviour = close\n"
+                                            "upgrade_final = half\n"
+                                            "upgrade_close_after = 65536\n"
                                             "progress_step = 100\n");
     ASSERT_FALSE(result.error) << result.error->line << ": " << result.error->message;
     ASSERT_EQ(result.devices.size(), 3u);
@@ -231,6 +233,8 @@ TEST(Config, WebUpgradeAndRebootKeys)
 
     const DeviceSettings& third = result.devices[2].settings;
     EXPECT_EQ(third.httpBehaviour, HttpBehaviour::Close);
+    EXPECT_EQ(third.upgradeFinal, UpgradeFinal::Half);
+    EXPECT_EQ(third.upgradeCloseAfter, 65536u);
     EXPECT_EQ(third.progressValues, (Values{"0", "100"}));
 
     const DeviceSettings defaults;
@@ -239,6 +243,7 @@ TEST(Config, WebUpgradeAndRebootKeys)
     EXPECT_EQ(defaults.upgradeResult, 0);
     EXPECT_TRUE(defaults.upgradeAck);
     EXPECT_EQ(defaults.upgradeFinal, UpgradeFinal::Normal);
+    EXPECT_EQ(defaults.upgradeCloseAfter, 0u);
     EXPECT_EQ(defaults.progressValues, (Values{"0", "25", "50", "75", "100"}));
     EXPECT_EQ(defaults.rebootDelayMs, 2000u);
     EXPECT_EQ(defaults.rebootMs, 5000u);

@@ -396,6 +396,7 @@ TEST_F(HttpPortLoopback, UpgradeTakesBothFramingsAndAnswersTheResultCode)
         {210, 0, UpgradeFinal::Normal, "@0@"}, // size field, then polled
         {255, 0, UpgradeFinal::None, ""},      // polled; the tool ignores the answer anyway
         {42, 0, UpgradeFinal::Garbage, "result=0\n"},
+        {320, 7, UpgradeFinal::Half, "@7"},
     };
     for (const Case& c : cases) {
         Device& device = AddDevice(c.type);
@@ -441,6 +442,27 @@ TEST_F(HttpPortLoopback, UpgradeTakesBothFramingsAndAnswersTheResultCode)
     ASSERT_EQ(sizes.size(), 2u);
     EXPECT_TRUE(Has(sizes[0], R"("size":100000,"matches_command":true)"));
     EXPECT_TRUE(LogLines("upgrade_incomplete").empty());
+}
+
+TEST_F(HttpPortLoopback, UpgradeConnectionDroppedMidTransfer)
+{
+    AddDevice().settings.upgradeCloseAfter = 4096;
+    Start();
+    const Bytes package = TestPackage();
+    Client client("127.0.0.1", PortOf(0));
+    client.Send(UpgradeCommandText(package.size()));
+    EXPECT_EQ(client.Read(5s, 4).bytes, "ACK\n");
+    client.Send(Bytes(package.begin(), package.begin() + 8192));
+    const Client::Received after = client.Read(5s);
+    EXPECT_TRUE(after.closed);
+    EXPECT_EQ(after.bytes, "") << "no final answer from a device that gave up";
+
+    const auto incomplete = WaitForLines("upgrade_incomplete", 1);
+    ASSERT_EQ(incomplete.size(), 1u);
+    EXPECT_TRUE(Has(incomplete[0], R"("phase":"package")"));
+    EXPECT_TRUE(Has(incomplete[0], R"("expected":100000,"reason":"closed by the device)"));
+    EXPECT_TRUE(LogLines("upgrade_data").empty());
+    EXPECT_TRUE(LogLines("upgrade_answer").empty());
 }
 
 TEST_F(HttpPortLoopback, UpgradeCommandMayArriveInPiecesAndMustBeExact)

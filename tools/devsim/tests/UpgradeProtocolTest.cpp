@@ -105,6 +105,8 @@ TEST(UpgradeProtocol, FinalAnswers)
     const auto garbage = FinalAnswer(settings);
     ASSERT_TRUE(garbage);
     EXPECT_EQ(garbage->find('@'), std::string::npos);
+    settings.upgradeFinal = UpgradeFinal::Half;
+    EXPECT_EQ(FinalAnswer(settings), "@7");
     settings.upgradeFinal = UpgradeFinal::None;
     EXPECT_FALSE(FinalAnswer(settings));
 }
