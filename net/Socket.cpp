@@ -68,6 +68,25 @@ int PendingError(SocketHandle socket)
     return error;
 }
 
+#ifndef _WIN32
+// Polls `socket` for `events` for at most `milliseconds` in all, going on after a signal: more
+// than 0 when ready, 0 when the time ran out, less than 0 on an error. poll rather than select: a
+// descriptor number above FD_SETSIZE must not overrun an fd_set.
+int PollSocket(SocketHandle socket, short events, int milliseconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd entry{socket, events, 0};
+        const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready >= 0 || errno != EINTR)
+            return ready;
+    }
+}
+#endif
+
 } // namespace
 
 ConnectWait WaitForConnect(SocketHandle socket, int milliseconds)
@@ -86,23 +105,28 @@ ConnectWait WaitForConnect(SocketHandle socket, int milliseconds)
     if (ready < 0 || FD_ISSET(socket, &failed))
         return ConnectWait::Failed;
 #else
-    // poll rather than select: a descriptor number above FD_SETSIZE must not overrun an fd_set.
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd entry{socket, POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (ready > 0)
-            break;
-        if (ready == 0)
-            return ConnectWait::TimedOut;
-        if (errno != EINTR)
-            return ConnectWait::Failed;
-    }
+    const int ready = PollSocket(socket, POLLOUT, milliseconds);
+    if (ready == 0)
+        return ConnectWait::TimedOut;
+    if (ready < 0)
+        return ConnectWait::Failed;
 #endif
     return PendingError(socket) == 0 ? ConnectWait::Connected : ConnectWait::Failed;
+}
+
+bool WaitReadable(SocketHandle socket, int milliseconds)
+{
+#ifdef _WIN32
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    // A failed select is left for the receive that follows to report.
+    return ::select(0, &readable, nullptr, nullptr, &limit) != 0;
+#else
+    // A failed poll is left for the receive that follows to report.
+    return PollSocket(socket, POLLIN, milliseconds) != 0;
+#endif
 }
 
 namespace {

@@ -46,6 +46,10 @@ enum class ConnectWait { Connected, Failed, TimedOut };
 // watched there; otherwise a refusal would only show after the whole wait.
 ConnectWait WaitForConnect(SocketHandle socket, int milliseconds);
 
+// Waits up to `milliseconds` until a receive on `socket` would not block: data, the end of the
+// peer's stream or an error are there. False when the time ran out first.
+bool WaitReadable(SocketHandle socket, int milliseconds);
+
 // Sets both SO_SNDTIMEO and SO_RCVTIMEO. Winsock takes a DWORD of milliseconds, BSD sockets a
 // timeval; a call that runs into the limit fails as if with an error.
 bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds);

@@ -4,6 +4,7 @@
 #include "upgrade/ProgressPolling.h"
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -24,6 +25,44 @@ constexpr std::int32_t kDonePercent = 100;
 // The probe target was formatted into a 64-byte buffer; longer address texts are cut to fit.
 constexpr std::size_t kMaxTargetLength = 63;
 
+// The waits for the connection and for answers are cut into slices of this length, so that a
+// closing panel is noticed between them.
+constexpr int kWaitSliceMs = 100;
+
+// What is left of one wait of at most `limitMs`: shortened to kClosingGraceMs from the moment
+// keepRunning first says false.
+class WaitBudget {
+public:
+    WaitBudget(int limitMs, const std::function<bool()>& keepRunning)
+        : m_deadline(Clock::now() + std::chrono::milliseconds(limitMs)), m_keepRunning(keepRunning)
+    {}
+
+    // How long to wait next; 0 once the wait is over.
+    int NextSlice()
+    {
+        const Clock::time_point now = Clock::now();
+        if (!m_closing && m_keepRunning && !m_keepRunning()) {
+            m_closing = true;
+            m_deadline = std::min(m_deadline, now + std::chrono::milliseconds(kClosingGraceMs));
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now);
+        return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0,
+                                                                             kWaitSliceMs));
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_deadline;
+    const std::function<bool()>& m_keepRunning;
+    bool m_closing = false;
+};
+
+// A wait that failed while the panel was closing ended because of the close, not the device.
+std::int32_t UnlessStopped(UpgradeSession& session, std::int32_t failure)
+{
+    return session.KeepRunning() ? failure : kUploadStopped;
+}
+
 struct AddressInfoDeleter {
     void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
 };
@@ -38,7 +77,7 @@ struct Upload {
 };
 
 // Opens the package, resolves the device and connects. Returns kUploadOk or the failure code.
-std::int32_t StartUpload(const UpgradeJob& job, Upload& upload)
+std::int32_t StartUpload(const UpgradeJob& job, UpgradeSession& session, Upload& upload)
 {
     upload.file.open(job.packagePath, std::ios::binary);
     std::error_code error;
@@ -73,7 +112,7 @@ std::int32_t StartUpload(const UpgradeJob& job, Upload& upload)
     if (!upload.client.Create(first->ai_family))
         return kUploadNoSocket;
     if (!upload.client.ConnectWithTimeout(first->ai_addr, static_cast<int>(first->ai_addrlen)))
-        return kUploadNotConnected;
+        return UnlessStopped(session, kUploadNotConnected);
     return kUploadOk;
 }
 
@@ -136,7 +175,7 @@ std::int32_t FinishWatch(const UpgradeJob& job, UpgradeSession& session, Upload&
     AnswerBuffer answer{};
     int count = 0;
     if (!upload.client.Receive(answer, count) || count <= 0)
-        return kUploadNoResult;
+        return UnlessStopped(session, kUploadNoResult);
     const std::optional<std::int32_t> code =
         ResultCodeFromAnswer(std::string_view(answer.data(), static_cast<std::size_t>(count)));
     if (!code)
@@ -171,9 +210,16 @@ bool TcpClient::ConnectWithTimeout(const sockaddr* address, int length)
     if (::connect(m_socket.Get(), address, length) != 0) {
         if (!net::IsConnectPending(net::LastSocketError()))
             return false;
-        if (net::WaitForConnect(m_socket.Get(), m_timeouts.connectMs) !=
-            net::ConnectWait::Connected)
-            return false;
+        for (WaitBudget budget(m_timeouts.connectMs, m_keepRunning);;) {
+            const int slice = budget.NextSlice();
+            if (slice == 0)
+                return false;
+            const net::ConnectWait wait = net::WaitForConnect(m_socket.Get(), slice);
+            if (wait == net::ConnectWait::Failed)
+                return false;
+            if (wait == net::ConnectWait::Connected)
+                break;
+        }
     }
     return net::SetBlocking(m_socket.Get(), true);
 }
@@ -185,6 +231,16 @@ int TcpClient::Send(const char* data, int length)
 
 bool TcpClient::Receive(AnswerBuffer& buffer, int& count)
 {
+    // The socket's own receive time-out stays set; the wait before it is what a closing panel
+    // can cut short.
+    count = -1;
+    for (WaitBudget budget(m_timeouts.receiveMs, m_keepRunning);;) {
+        const int slice = budget.NextSlice();
+        if (slice == 0)
+            return false;
+        if (net::WaitReadable(m_socket.Get(), slice))
+            break;
+    }
     count = net::Receive(m_socket.Get(), buffer.data(), kAnswerCapacity);
     return count >= 0;
 }
@@ -230,8 +286,8 @@ std::optional<std::int32_t> ResultCodeFromAnswer(std::string_view answer)
 std::int32_t UploadAndWatch(const UpgradeJob& job, UpgradeSession& session,
                             const TcpTimeouts& timeouts)
 {
-    Upload upload{{}, 0, TcpClient(timeouts)};
-    if (const std::int32_t result = StartUpload(job, upload); result != kUploadOk)
+    Upload upload{{}, 0, TcpClient(timeouts, [&session] { return session.KeepRunning(); })};
+    if (const std::int32_t result = StartUpload(job, session, upload); result != kUploadOk)
         return result;
 
     const std::string command = UpgradeCommand(upload.size);
@@ -239,7 +295,7 @@ std::int32_t UploadAndWatch(const UpgradeJob& job, UpgradeSession& session,
     AnswerBuffer acknowledgement{};
     int count = 0;
     if (!upload.client.Receive(acknowledgement, count) || count <= 0)
-        return kUploadNoAcknowledgement;
+        return UnlessStopped(session, kUploadNoAcknowledgement);
 
     if (const std::int32_t result = SendPackage(upload, session); result != kUploadOk)
         return result;
@@ -249,8 +305,8 @@ std::int32_t UploadAndWatch(const UpgradeJob& job, UpgradeSession& session,
 std::int32_t UploadAndPoll(const UpgradeJob& job, UpgradeSession& session,
                            const TcpTimeouts& timeouts)
 {
-    Upload upload{{}, 0, TcpClient(timeouts)};
-    if (const std::int32_t result = StartUpload(job, upload); result != kUploadOk)
+    Upload upload{{}, 0, TcpClient(timeouts, [&session] { return session.KeepRunning(); })};
+    if (const std::int32_t result = StartUpload(job, session, upload); result != kUploadOk)
         return result;
 
     const std::string command = UpgradeCommand(upload.size);
@@ -260,7 +316,7 @@ std::int32_t UploadAndPoll(const UpgradeJob& job, UpgradeSession& session,
     AnswerBuffer answer{};
     int count = 0;
     if (!upload.client.Receive(answer, count) || count <= 0)
-        return kUploadNoAcknowledgement;
+        return UnlessStopped(session, kUploadNoAcknowledgement);
     const std::array<std::uint8_t, 4> sizeField = PackageSizeField(upload.size);
     upload.client.Send(reinterpret_cast<const char*>(sizeField.data()),
                        static_cast<int>(sizeField.size()));

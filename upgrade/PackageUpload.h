@@ -21,9 +21,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // ----- Result codes (the panel's m_nResult) -----
 
@@ -66,23 +68,34 @@ struct TcpTimeouts {
 constexpr int kAnswerCapacity = 1024;
 using AnswerBuffer = std::array<char, kAnswerCapacity>;
 
+// Once the panel is closing, a wait for the connection or an answer goes on at most this much
+// longer: a device that answers at once is still heard, a silent one no longer holds the closing
+// window (which waits 2 s for the worker before it ends it by force).
+constexpr int kClosingGraceMs = 1'000;
+
 // A blocking stream socket with time-outs, as the upload uses it. Owns the socket.
 class TcpClient {
 public:
-    explicit TcpClient(const TcpTimeouts& timeouts = {}) : m_timeouts(timeouts) {}
+    // `keepRunning`, when given, is asked while the client waits for the connection or for an
+    // answer; once it says false the wait ends within kClosingGraceMs.
+    explicit TcpClient(const TcpTimeouts& timeouts = {}, std::function<bool()> keepRunning = {})
+        : m_timeouts(timeouts), m_keepRunning(std::move(keepRunning))
+    {}
 
     // Creates a TCP socket of `family` and sets its send and receive time-outs. On any failure
     // the socket is closed and false returned.
     bool Create(int family);
     // Connects in non-blocking mode, waits at most the connect time-out for the connection to be
-    // established, then returns to blocking mode. A refusal ends the wait as soon as it arrives.
-    // On failure the socket stays open for the caller to close.
+    // established, then returns to blocking mode. A refusal ends the wait as soon as it arrives,
+    // and so does a closing panel (after the grace). On failure the socket stays open for the
+    // caller to close.
     bool ConnectWithTimeout(const sockaddr* address, int length);
     // One send; the count sent or -1 (a send that runs into the time-out counts as failed).
     int Send(const char* data, int length);
     // One receive of at most kAnswerCapacity bytes; `count` is its result (0 when the device
-    // closed, -1 on an error or the receive time-out). True when `count` is 0 or more. One call
-    // waits at most the receive time-out, however slowly the device trickles.
+    // closed, -1 on an error, the receive time-out or a closing panel's grace). True when `count`
+    // is 0 or more. One call waits at most the receive time-out, however slowly the device
+    // trickles.
     bool Receive(AnswerBuffer& buffer, int& count);
     void Close() { m_socket.Reset(); }
 
@@ -90,6 +103,7 @@ public:
 
 private:
     TcpTimeouts m_timeouts;
+    std::function<bool()> m_keepRunning;
     net::UniqueSocket m_socket;
 };
 

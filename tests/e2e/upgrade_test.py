@@ -8,82 +8,24 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from tessarin_e2e import (WM_CLOSE, Tool, answer_message_box, devsim_events,  # noqa: E402
-                          list_rows, message_boxes, row_point, run_tests, wait_until, xdotool)
+from tessarin_e2e import (answer_message_box, devsim_events, message_boxes,  # noqa: E402
+                          run_tests, wait_until)
+from upgrade_panel import UpgradeSession, package  # noqa: E402
 
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
-PBM_GETPOS = 0x0408
 
 
-def package(name, size):
-    """A package file in the run's scratch folder, and its path as the tool sees it."""
-    folder = os.environ.get("TMPDIR", "/tmp")
-    path = os.path.join(folder, name)
-    with open(path, "wb") as file:
-        file.write(bytes((i * 7 + 3) % 251 for i in range(size)))
-    return path, "Z:" + path.replace("/", "\\")
-
-
-class Session:
-    def __init__(self):
-        self.tool = Tool(EXE, INSPECTOR, ARTIFACTS)
-        self.tool.wait_for_window()
-        time.sleep(0.5)
-        self.tool.click(1001)
-        wait_until(lambda: len(list_rows(self.tool)) >= 4, timeout=15)
-        time.sleep(0.5)
-        self.tool.click(1003)
-        self.panel = [c for c in self.tool.inspect("controls", "--title", "Tessarin")
-                      if c["path"] == [] and c["class"] == "#32770"][0]["hwnd"]
-
-    def select(self, mac):
-        row = [r[8] for r in list_rows(self.tool)].index(mac)
-        x, y = row_point(self.tool, row)
-        xdotool("mousemove", str(x), str(y), "click", "1")
-        time.sleep(0.4)
-
-    def fill(self, path, user, password):
-        for control, text in ((1028, path), (1030, user), (1031, password)):
-            self.tool.inspect("settext", "--hwnd", str(self.panel), "--id", str(control),
-                              "--text", text)
-
-    def upgrade(self):
-        r = self.tool.inspect("rect", "--hwnd", str(self.panel), "--id", "1036")[0]
-        xdotool("mousemove", str(r["cx"]), str(r["cy"]), "click", "1")
-
-    def bar(self):
-        return self.tool.inspect("send", "--hwnd", str(self.panel), "--id", "1029",
-                                 "--msg", str(PBM_GETPOS))[0]["result"]
-
-    def close(self):
-        self.tool.post(WM_CLOSE)
-        assert self.tool.wait_exit(timeout=10) is not None, "closing ends the program"
-        self.tool.stop()
-
-
-def watch_bar(session, until, timeout):
-    """The bar's positions, sampled until `until(position)` holds."""
-    seen = []
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        position = session.bar()
-        if not seen or seen[-1] != position:
-            seen.append(position)
-        if until(position):
-            break
-        time.sleep(0.2)
-    return seen
+def open_panel():
+    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=4)
 
 
 def test_each_mechanism_upgrades_its_device():
-    s = Session()
+    s = open_panel()
     try:
         # Type 3: upload, then the watch until the device stops answering its pings.
         path, windows_path = package("camera.package", 300_000)
-        s.select("02:54:53:01:00:0A")
-        s.fill(windows_path, "admin", "up-1")
-        s.upgrade()
-        seen = watch_bar(s, lambda p: p == 100, timeout=60)
+        s.start("02:54:53:01:00:0A", windows_path, "admin", "up-1")
+        seen = s.watch_bar(lambda p: p == 100, timeout=60)
         assert seen[-1] == 100, seen
         assert all(p <= 50 or p in range(52, 99, 2) or p == 100 for p in seen), seen
         data = [e for e in devsim_events("upgrade_data") if e["mac"] == "02:54:53:01:00:0A"]
@@ -97,10 +39,8 @@ def test_each_mechanism_upgrades_its_device():
 
         # Type 250: upload with the size field, then polling until 100.
         path, windows_path = package("nvr.package", 100_000)
-        s.select("02:54:53:02:00:14")
-        s.fill(windows_path, "admin", "up-2")
-        s.upgrade()
-        seen = watch_bar(s, lambda p: p == 100, timeout=60)
+        s.start("02:54:53:02:00:14", windows_path, "admin", "up-2")
+        seen = s.watch_bar(lambda p: p == 100, timeout=60)
         assert seen[-1] == 100, seen
         assert 87 in seen or 50 in seen, seen
         sizes = [e for e in devsim_events("upgrade_size") if e["mac"] == "02:54:53:02:00:14"]
@@ -113,11 +53,9 @@ def test_each_mechanism_upgrades_its_device():
 
         # Type 150: the client library; the package title must fit the firmware.
         path, windows_path = package("HX_4.1_build7.package", 200_000)
-        s.select("02:54:53:03:00:1E")
-        s.fill(windows_path, "admin", "up-3")
-        s.upgrade()
+        s.start("02:54:53:03:00:1E", windows_path, "admin", "up-3")
         time.sleep(1.0)
-        seen = watch_bar(s, lambda p: p == 99, timeout=60)
+        seen = s.watch_bar(lambda p: p == 99, timeout=60)
         assert len(seen) > 1, seen
         packages = [e for e in devsim_events("library_package")
                     if e.get("mac") == "02:54:53:03:00:1E"]
@@ -135,7 +73,7 @@ def test_each_mechanism_upgrades_its_device():
 
 
 def test_refusals_and_device_codes():
-    s = Session()
+    s = open_panel()
     try:
         # No row selected yet.
         s.upgrade()
@@ -161,18 +99,13 @@ def test_refusals_and_device_codes():
 
 
 def test_closing_during_an_upload_ends_the_program():
-    s = Session()
+    s = open_panel()
     try:
         _, windows_path = package("big.package", 64 * 1024 * 1024)
-        s.select("02:54:53:01:00:0A")
-        s.fill(windows_path, "admin", "up-1")
-        s.upgrade()
+        s.start("02:54:53:01:00:0A", windows_path, "admin", "up-1")
         wait_until(lambda: 0 < s.bar() < 50, timeout=20)
         s.tool.screenshot("upgrade-mid-transfer.png")
-        started = time.monotonic()
-        s.tool.post(WM_CLOSE)
-        assert s.tool.wait_exit(timeout=10) is not None
-        assert time.monotonic() - started < 5, "the window does not wait for the device"
+        s.close_quickly()
     finally:
         s.tool.stop()
 

@@ -674,6 +674,46 @@ TEST(PackageUpload, PanelClosedBeforeTheFirstPieceSendsNoPackage)
     EXPECT_TRUE(session.shown.empty());
 }
 
+TEST(PackageUpload, ClosingPanelCutsTheWaitsForASilentDevice)
+{
+    // With the devices' 20 s time-outs: each wait below would end in its failure code after them
+    // if the closing panel did not cut it short.
+    const TempPackage package(PackageBytes(3000));
+    const auto stopAlways = [](const FakeSession&) { return true; };
+    const auto stopAfterAPiece = [](const FakeSession& s) { return !s.shown.empty(); };
+    {
+        SCOPED_TRACE("connection never established");
+        Listener full(0);
+        const std::vector<net::UniqueSocket> queued = test::FillBacklog(full);
+        FakeSession session;
+        session.stopWhen = stopAlways;
+        EXPECT_EQ(UploadAndWatch(JobFor(package.Path(), full.Port()), session, {}),
+                  kUploadStopped);
+    }
+    for (const auto& routine : kBothRoutines) {
+        SCOPED_TRACE(std::string(routine.name) + ": acknowledgement never sent");
+        DeviceScript script = Answering("@0@");
+        script.acknowledgement = DeviceScript::Acknowledgement::Silent;
+        FakeDevice device(script);
+        FakeSession session;
+        session.stopWhen = stopAlways;
+        EXPECT_EQ(routine.routine(JobFor(package.Path(), device.Port()), session, {}),
+                  kUploadStopped);
+    }
+    for (const auto& routine : kBothRoutines) {
+        SCOPED_TRACE(std::string(routine.name) + ": final answer never sent");
+        DeviceScript script = Answering("");
+        script.sizeField = routine.routine == &UploadAndPoll;
+        FakeDevice device(script);
+        FakeSession session;
+        session.stopWhen = stopAfterAPiece;
+        EXPECT_EQ(routine.routine(JobFor(package.Path(), device.Port()), session, {}),
+                  kUploadStopped);
+        device.Finish();
+        EXPECT_EQ(session.shown.size(), 1u);
+    }
+}
+
 TEST(UploadAndWatch, ClosingPanelEndsTheWatchWithoutAFailure)
 {
     const TempPackage package(PackageBytes(1280));
