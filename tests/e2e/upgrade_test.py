@@ -103,7 +103,7 @@ def test_closing_during_an_upload_ends_the_program():
     try:
         _, windows_path = package("big.package", 64 * 1024 * 1024)
         s.start("02:54:53:01:00:0A", windows_path, "admin", "up-1")
-        wait_until(lambda: 0 < s.bar() < 50, timeout=20)
+        wait_until(lambda: 15 <= s.bar() < 50, timeout=30)
         s.tool.screenshot("upgrade-mid-transfer.png")
         s.close_quickly()
     finally:
