@@ -255,6 +255,12 @@ void CDlgUpgrade::StartLibraryUpgrade()
         return;
     }
     m_strPackagePath = m_strFilePath;
+    // The previous library upgrade has ended (a running one refuses the click): its connection
+    // makes way for the new one, and a failed connect cannot fall back on it.
+    if (m_hServer != 0) {
+        DVSNET_CloseServer(m_hServer);
+        m_hServer = 0;
+    }
     if (!ConnectServer()) {
         fw::AppMessageBox(L"密码错误");
         return;
@@ -274,8 +280,20 @@ BOOL CDlgUpgrade::ConnectServer()
     m_hConnectEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     fw::KernelHandle thread = fw::BeginThread(&CDlgUpgrade::ConnectServerThread, this);
     m_connecting = true;
+    const auto connected = [this] {
+        return ::WaitForSingleObject(m_hConnectEvent.Get(), 0) == WAIT_OBJECT_0;
+    };
     // The connection may take long; the window stays responsive meanwhile.
-    while (::WaitForSingleObject(m_hConnectEvent.Get(), 0) != WAIT_OBJECT_0) {
+    while (!connected()) {
+        // A connection thread that has ended without signalling found no library service or was
+        // refused: waiting on would leave the panel busy until the program ends.
+        if (!thread || ::WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0) {
+            if (connected())
+                break;
+            m_hConnectEvent.Reset();
+            m_connecting = false;
+            return FALSE;
+        }
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_CLOSE || message.message == WM_QUIT) {

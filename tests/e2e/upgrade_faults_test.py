@@ -14,10 +14,11 @@ from upgrade_panel import UpgradeSession, package  # noqa: E402
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
 DROPPING, HALTING, SILENT, LOST = ("02:54:53:01:00:0A", "02:54:53:01:00:0B",
                                    "02:54:53:01:00:0C", "02:54:53:01:00:0D")
+SERVICELESS = "02:54:53:03:00:1E"
 
 
 def open_panel():
-    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=4)
+    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=5)
 
 
 def events_of(mac, event):
@@ -55,6 +56,21 @@ def test_device_failures_end_with_the_message():
             time.sleep(1)
         assert answer_message_box(s.tool, timeout=20) == "Upload file failed!"
         assert time.monotonic() - started > 15, "not before the receive time-out"
+    finally:
+        s.close()
+
+
+def test_a_library_device_without_its_service_fails_each_time():
+    s = open_panel()
+    try:
+        _, windows_path = package("HX_4.1_build1.package", 20_000)
+        # The connection fails; the panel says so and takes the next click as a new attempt
+        # rather than as one more while it is still busy.
+        for attempt in range(2):
+            s.start(SERVICELESS, windows_path, "admin", "fault")
+            text = answer_message_box(s.tool, timeout=30)
+            assert text == "密码错误", f"attempt {attempt}: {text}"
+        assert not events_of(SERVICELESS, "library_package")
     finally:
         s.close()
 
@@ -98,5 +114,6 @@ def test_closing_while_the_device_keeps_its_answer():
 
 if __name__ == "__main__":
     sys.exit(run_tests([test_device_failures_end_with_the_message,
+                        test_a_library_device_without_its_service_fails_each_time,
                         test_a_device_that_never_comes_back_is_watched_until_closed,
                         test_closing_while_the_device_keeps_its_answer]))
