@@ -144,17 +144,14 @@ void CDlgUpgrade::OnUpgrade()
         return;
     }
 
-    const int type = LeadingInt(m_pMainDlg->m_deviceType);
-    if ((type >= 0 && type <= 99) || type >= 300) {
-        StartTcpUpgrade(TcpMechanism::Watch);
-    } else if (type >= 200 && type <= 299) {
-        StartTcpUpgrade(TcpMechanism::Poll);
-    } else {
+    const UpgradeMechanism mechanism = MechanismForType(LeadingInt(m_pMainDlg->m_deviceType));
+    if (mechanism == UpgradeMechanism::Library)
         StartLibraryUpgrade();
-    }
+    else
+        StartTcpUpgrade(mechanism);
 }
 
-void CDlgUpgrade::StartTcpUpgrade(TcpMechanism mechanism)
+void CDlgUpgrade::StartTcpUpgrade(UpgradeMechanism mechanism)
 {
     if (m_strFilePath.empty()) {
         fw::AppMessageBox(L"Please select file!");
@@ -174,7 +171,7 @@ void CDlgUpgrade::StartTcpUpgrade(TcpMechanism mechanism)
     LARGE_INTEGER frequency{};
     ::QueryPerformanceFrequency(&frequency);
     m_counterFrequency = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
-    m_hUploadThread = fw::BeginThread(mechanism == TcpMechanism::Watch
+    m_hUploadThread = fw::BeginThread(mechanism == UpgradeMechanism::Watch
                                           ? &CDlgUpgrade::UploadWatchThread
                                           : &CDlgUpgrade::UploadPollThread,
                                       this);

@@ -74,8 +74,8 @@ private:
                                          DWORD value2, DWORD value3, void* user);
     static LONG CALLBACK OnUpdateProgress(DWORD reserved, const DVSNET_PROGRESS* progress,
                                           void* user);
-    enum class TcpMechanism { Watch, Poll };
-    void StartTcpUpgrade(TcpMechanism mechanism);
+    // Watch or Poll.
+    void StartTcpUpgrade(UpgradeMechanism mechanism);
     static unsigned __stdcall UploadWatchThread(void* panel);
     static unsigned __stdcall UploadPollThread(void* panel);
     void ReportUploadResult(std::int32_t result);

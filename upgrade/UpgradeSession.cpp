@@ -12,6 +12,15 @@ constexpr std::chrono::milliseconds kSleepSlice{100};
 
 } // namespace
 
+UpgradeMechanism MechanismForType(std::int32_t type)
+{
+    if ((type >= 0 && type <= 99) || type >= 300)
+        return UpgradeMechanism::Watch;
+    if (type >= 200 && type <= 299)
+        return UpgradeMechanism::Poll;
+    return UpgradeMechanism::Library;
+}
+
 bool UpgradeSession::SleepUnlessStopped(std::int32_t milliseconds)
 {
     using Clock = std::chrono::steady_clock;

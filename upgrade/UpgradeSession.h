@@ -9,6 +9,14 @@
 #include <filesystem>
 #include <string>
 
+// The three ways a device takes a package, chosen by the leading number of its Type column.
+enum class UpgradeMechanism {
+    Watch,   // 0 to 99 and 300 up: TCP upload, then the reboot watch with ICMP probes
+    Poll,    // 200 to 299: TCP upload with the size field, then the progress page
+    Library, // negative and 100 to 199: the client library on port 4000
+};
+UpgradeMechanism MechanismForType(std::int32_t type);
+
 // A copy of everything the upgrade worker reads, taken by the panel on the user-interface thread
 // when the upgrade starts, so that a click on another row or an edit of the form during the
 // upgrade cannot change the target under the worker's feet. The texts that go on the wire are

@@ -79,9 +79,9 @@ def test_refusals_and_device_codes():
         s.upgrade()
         assert answer_message_box(s.tool) == "Please chose the device!"
 
+        # The credentials are checked before the package path is looked at.
         s.select("02:54:53:01:00:0B")
-        _, windows_path = package("refused.package", 50_000)
-        s.fill(windows_path, "admin", "wrong")
+        s.fill("", "admin", "wrong")
         s.upgrade()
         assert answer_message_box(s.tool) == "Password error!"
 
@@ -89,6 +89,7 @@ def test_refusals_and_device_codes():
         s.upgrade()
         assert answer_message_box(s.tool) == "Please select file!"
 
+        _, windows_path = package("refused.package", 50_000)
         s.fill(windows_path, "admin", "up-4")
         s.upgrade()
         assert answer_message_box(s.tool, timeout=30) == "Upload file failed!"

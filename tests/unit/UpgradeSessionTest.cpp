@@ -1,11 +1,12 @@
-// The panel-side defaults of an upgrade session: the sleep that a closing panel cuts short, and
-// the store-then-show order of the progress figure.
+// The panel-side defaults of an upgrade session: the sleep that a closing panel cuts short, the
+// store-then-show order of the progress figure, and the choice of mechanism by device type.
 #include "upgrade/UpgradeSession.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,24 @@ TEST(SetProgress, StoresTheFigureBeforeShowingIt)
     EXPECT_EQ(session.shown, (std::vector<std::int32_t>{37, 100}));
     EXPECT_EQ(session.storedWhenShown, session.shown);
     EXPECT_EQ(session.m_nProgress.load(), 100);
+}
+
+TEST(MechanismForType, BoundariesOfTheThreeRanges)
+{
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    const struct {
+        std::int32_t type;
+        UpgradeMechanism mechanism;
+    } cases[] = {
+        {kMin, UpgradeMechanism::Library}, {-1, UpgradeMechanism::Library},
+        {0, UpgradeMechanism::Watch},      {99, UpgradeMechanism::Watch},
+        {100, UpgradeMechanism::Library},  {199, UpgradeMechanism::Library},
+        {200, UpgradeMechanism::Poll},     {299, UpgradeMechanism::Poll},
+        {300, UpgradeMechanism::Watch},    {kMax, UpgradeMechanism::Watch},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MechanismForType(c.type), c.mechanism) << c.type;
 }
 
 } // namespace
