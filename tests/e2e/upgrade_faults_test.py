@@ -14,11 +14,11 @@ from upgrade_panel import UpgradeSession, package  # noqa: E402
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
 DROPPING, HALTING, SILENT, LOST = ("02:54:53:01:00:0A", "02:54:53:01:00:0B",
                                    "02:54:53:01:00:0C", "02:54:53:01:00:0D")
-SERVICELESS = "02:54:53:03:00:1E"
+SERVICELESS, SLOW = "02:54:53:03:00:1E", "02:54:53:03:00:1F"
 
 
 def open_panel():
-    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=5)
+    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=6)
 
 
 def events_of(mac, event):
@@ -112,8 +112,22 @@ def test_closing_while_the_device_keeps_its_answer():
         s.tool.stop()
 
 
+def test_closing_while_a_library_device_installs():
+    s = open_panel()
+    try:
+        _, windows_path = package("HX_4.1_build2.package", 200_000)
+        s.start(SLOW, windows_path, "admin", "fault")
+        assert wait_until(lambda: events_of(SLOW, "library_progress"), timeout=30)
+        assert wait_until(lambda: s.bar() > 0, timeout=10), "the bar follows the device"
+        assert not message_boxes(s.tool)
+        s.close_quickly()
+    finally:
+        s.tool.stop()
+
+
 if __name__ == "__main__":
     sys.exit(run_tests([test_device_failures_end_with_the_message,
                         test_a_library_device_without_its_service_fails_each_time,
                         test_a_device_that_never_comes_back_is_watched_until_closed,
-                        test_closing_while_the_device_keeps_its_answer]))
+                        test_closing_while_the_device_keeps_its_answer,
+                        test_closing_while_a_library_device_installs]))
