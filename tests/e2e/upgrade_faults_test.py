@@ -9,7 +9,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 from tessarin_e2e import (answer_message_box, devsim_events, message_boxes,  # noqa: E402
                           run_tests, wait_until)
-from upgrade_panel import UpgradeSession, package  # noqa: E402
+from upgrade_panel import package, upgrade_session  # noqa: E402
 
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
 DROPPING, HALTING, SILENT, LOST = ("02:54:53:01:00:0A", "02:54:53:01:00:0B",
@@ -18,7 +18,7 @@ SERVICELESS, SLOW = "02:54:53:03:00:1E", "02:54:53:03:00:1F"
 
 
 def open_panel():
-    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=6)
+    return upgrade_session(EXE, INSPECTOR, ARTIFACTS, devices=6)
 
 
 def events_of(mac, event):
@@ -26,8 +26,7 @@ def events_of(mac, event):
 
 
 def test_device_failures_end_with_the_message():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         # The device drops the connection after 64 KiB of a 4 MiB package.
         _, windows_path = package("dropped.package", 4 * 1024 * 1024)
         s.start(DROPPING, windows_path, "admin", "fault")
@@ -56,13 +55,11 @@ def test_device_failures_end_with_the_message():
             time.sleep(1)
         assert answer_message_box(s.tool, timeout=20) == "Upload file failed!"
         assert time.monotonic() - started > 15, "not before the receive time-out"
-    finally:
         s.close()
 
 
 def test_a_library_device_without_its_service_fails_each_time():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         _, windows_path = package("HX_4.1_build1.package", 20_000)
         # The connection fails; the panel says so and takes the next click as a new attempt
         # rather than as one more while it is still busy.
@@ -71,13 +68,11 @@ def test_a_library_device_without_its_service_fails_each_time():
             text = answer_message_box(s.tool, timeout=30)
             assert text == "密码错误", f"attempt {attempt}: {text}"
         assert not events_of(SERVICELESS, "library_package")
-    finally:
         s.close()
 
 
 def test_a_device_that_never_comes_back_is_watched_until_closed():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         _, windows_path = package("lost.package", 100_000)
         s.start(LOST, windows_path, "admin", "fault")
         assert wait_until(lambda: events_of(LOST, "reboot"), timeout=20)
@@ -95,34 +90,26 @@ def test_a_device_that_never_comes_back_is_watched_until_closed():
         s.tool.screenshot("upgrade-watching-lost-device.png")
 
         s.close_quickly()
-    finally:
-        s.tool.stop()
 
 
 def test_closing_while_the_device_keeps_its_answer():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         _, windows_path = package("kept.package", 50_000)
         s.start(SILENT, windows_path, "admin", "fault")
         assert wait_until(lambda: s.bar() == 50, timeout=20)
         time.sleep(1)
-        # The worker sits in its receive with no flag to look at; the window still ends it.
+        # The worker waits for the final answer; the closing window cuts the wait short.
         s.close_quickly()
-    finally:
-        s.tool.stop()
 
 
 def test_closing_while_a_library_device_installs():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         _, windows_path = package("HX_4.1_build2.package", 200_000)
         s.start(SLOW, windows_path, "admin", "fault")
         assert wait_until(lambda: events_of(SLOW, "library_progress"), timeout=30)
         assert wait_until(lambda: s.bar() > 0, timeout=10), "the bar follows the device"
         assert not message_boxes(s.tool)
         s.close_quickly()
-    finally:
-        s.tool.stop()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The upgrade panel driven as an installer drives it: select a device in the list, open the
 Upgrade tab, type the package path and the credentials, press Upgrade and watch the bar."""
 
+import contextlib
 import os
 import time
 
@@ -86,3 +87,13 @@ class UpgradeSession:
         elapsed = time.monotonic() - started
         print(f"the program ended {elapsed:.2f} s after the close", flush=True)
         assert elapsed < CLOSE_LIMIT_S, f"the program took {elapsed:.1f} s to end"
+
+
+@contextlib.contextmanager
+def upgrade_session(exe, inspector, artifacts, devices):
+    """An UpgradeSession for a `with` block; a tool the block left running is ended after it."""
+    session = UpgradeSession(exe, inspector, artifacts, devices)
+    try:
+        yield session
+    finally:
+        session.tool.stop()

@@ -10,18 +10,17 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 from tessarin_e2e import (answer_message_box, devsim_events, message_boxes,  # noqa: E402
                           run_tests, wait_until)
-from upgrade_panel import UpgradeSession, package  # noqa: E402
+from upgrade_panel import package, upgrade_session  # noqa: E402
 
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
 
 
 def open_panel():
-    return UpgradeSession(EXE, INSPECTOR, ARTIFACTS, devices=4)
+    return upgrade_session(EXE, INSPECTOR, ARTIFACTS, devices=4)
 
 
 def test_each_mechanism_upgrades_its_device():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         # Type 3: upload, then the watch until the device stops answering its pings.
         path, windows_path = package("camera.package", 300_000)
         s.start("02:54:53:01:00:0A", windows_path, "admin", "up-1")
@@ -68,13 +67,11 @@ def test_each_mechanism_upgrades_its_device():
         s.fill(windows_path, "admin", "up-3")
         s.upgrade()
         assert answer_message_box(s.tool) == "Upgrade package error!"
-    finally:
         s.close()
 
 
 def test_refusals_and_device_codes():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         # No row selected yet.
         s.upgrade()
         assert answer_message_box(s.tool) == "Please chose the device!"
@@ -95,20 +92,16 @@ def test_refusals_and_device_codes():
         assert answer_message_box(s.tool, timeout=30) == "Upload file failed!"
         answers = [e for e in devsim_events("upgrade_answer") if e["mac"] == "02:54:53:01:00:0B"]
         assert answers and answers[-1]["code"] == 7
-    finally:
         s.close()
 
 
 def test_closing_during_an_upload_ends_the_program():
-    s = open_panel()
-    try:
+    with open_panel() as s:
         _, windows_path = package("big.package", 64 * 1024 * 1024)
         s.start("02:54:53:01:00:0A", windows_path, "admin", "up-1")
         wait_until(lambda: 15 <= s.bar() < 50, timeout=30)
         s.tool.screenshot("upgrade-mid-transfer.png")
         s.close_quickly()
-    finally:
-        s.tool.stop()
 
 
 if __name__ == "__main__":
