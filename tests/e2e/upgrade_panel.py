@@ -46,9 +46,17 @@ class UpgradeSession:
             self.tool.inspect("settext", "--hwnd", str(self.panel), "--id", str(control),
                               "--text", text)
 
-    def upgrade(self):
-        r = self.tool.inspect("rect", "--hwnd", str(self.panel), "--id", "1036")[0]
+    def click(self, control_id):
+        r = self.tool.inspect("rect", "--hwnd", str(self.panel), "--id", str(control_id))[0]
         xdotool("mousemove", str(r["cx"]), str(r["cy"]), "click", "1")
+
+    def path(self):
+        """The text of the package path field."""
+        return [c for c in self.tool.inspect("controls", "--hwnd", str(self.panel))
+                if c["id"] == 1028][0]["text"]
+
+    def upgrade(self):
+        self.click(1036)
 
     def start(self, mac, path, user, password):
         """Selects the device, fills the form and presses Upgrade."""

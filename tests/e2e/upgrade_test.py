@@ -13,6 +13,7 @@ from tessarin_e2e import (answer_message_box, devsim_events, message_boxes,  # n
 from upgrade_panel import package, upgrade_session  # noqa: E402
 
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
+CB_GETCOUNT = 0x0146
 
 
 def open_panel():
@@ -104,6 +105,34 @@ def test_closing_during_an_upload_ends_the_program():
         s.close_quickly()
 
 
+def test_browse_fills_the_path_and_cancel_keeps_it():
+    with open_panel() as s:
+        _, windows_path = package("browsed.package", 10)
+        s.click(1033)
+        dialog = s.tool.inspect("wait", "--title", "Open", "--timeout", "15000")[0]["hwnd"]
+        time.sleep(1)
+        s.tool.screenshot("upgrade-browse.png")
+        controls = {c["id"]: c for c in s.tool.inspect("controls", "--hwnd", str(dialog))}
+        # The filter list, all files first.
+        assert controls[1136]["text"] == "所有文件 (*.*)", controls[1136]
+        count = s.tool.inspect("send", "--hwnd", str(dialog), "--id", "1136",
+                               "--msg", str(CB_GETCOUNT))[0]["result"]
+        assert count == 5, count
+        s.tool.inspect("settext", "--hwnd", str(dialog), "--id", "1148", "--text", windows_path)
+        s.tool.inspect("press", "--hwnd", str(dialog), "--id", "1")
+        s.tool.inspect("gone", "--hwnd", str(dialog), "--timeout", "10000")
+        assert s.path() == windows_path, s.path()
+
+        # A cancelled dialog leaves the path as it was.
+        s.click(1033)
+        dialog = s.tool.inspect("wait", "--title", "Open", "--timeout", "15000")[0]["hwnd"]
+        s.tool.inspect("press", "--hwnd", str(dialog), "--id", "2")
+        s.tool.inspect("gone", "--hwnd", str(dialog), "--timeout", "10000")
+        assert s.path() == windows_path, s.path()
+        s.close()
+
+
 if __name__ == "__main__":
     sys.exit(run_tests([test_each_mechanism_upgrades_its_device, test_refusals_and_device_codes,
-                        test_closing_during_an_upload_ends_the_program]))
+                        test_closing_during_an_upload_ends_the_program,
+                        test_browse_fills_the_path_and_cancel_keeps_it]))
