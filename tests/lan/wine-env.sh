@@ -36,6 +36,10 @@ WINE_ENV_FONT_REPLACEMENTS=(
     "Segoe UI=DejaVu Sans"
 )
 
+# The families that get the CJK font linked behind them, and the link itself.
+WINE_ENV_CJK_LINKED=("DejaVu Sans" "Liberation Sans")
+WINE_ENV_CJK_LINK="wqy-microhei.ttc,WenQuanYi Micro Hei"
+
 wine_env_err() {
     printf '%s: %s\n' "${WINE_ENV_LOG_NAME:-wine-env}" "$*" >&2
 }
@@ -166,11 +170,17 @@ wine_env_reg_quote() {
     printf '"%s"' "${s//\"/\\\"}"
 }
 
+# Prints TEXT as the comma-separated hex bytes of a one-string REG_MULTI_SZ
+# value (the text, its terminator and the list's terminator).
+wine_env_multi_sz_hex() {
+    printf '%s\0\0' "$1" | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'
+}
+
 # Writes our settings as a REGEDIT4 file: no 2 s wait after a dialog ends
 # (Managed=N, there is no window manager), font replacements, and
 # ShellExecute on a URL going to BROWSER instead of a real browser.
 wine_env_write_settings_reg() {
-    local file=$1 browser=$2 pair
+    local file=$1 browser=$2 pair family
     {
         printf 'REGEDIT4\r\n\r\n'
         printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n'
@@ -180,16 +190,24 @@ wine_env_write_settings_reg() {
             printf '%s=%s\r\n' "$(wine_env_reg_quote "${pair%%=*}")" \
                 "$(wine_env_reg_quote "${pair#*=}")"
         done
+        # Chinese texts of the tool (filters, messages) in the fonts above: their missing
+        # glyphs come from WenQuanYi, as Windows links its CJK fonts to the UI fonts.
+        printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+        for family in "${WINE_ENV_CJK_LINKED[@]}"; do
+            printf '%s=hex(7):%s\r\n' "$(wine_env_reg_quote "$family")" \
+                "$(wine_env_multi_sz_hex "$WINE_ENV_CJK_LINK")"
+        done
         printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]\r\n'
         printf '"Browsers"=%s\r\n' "$(wine_env_reg_quote "$browser")"
     } >"$file"
 }
 
-# Prints the REG_SZ values of a registry KEY of PREFIX as "name=data" lines.
+# Prints the REG_SZ and REG_MULTI_SZ values of a registry KEY of PREFIX as
+# "name=data" lines.
 wine_env_reg_values() {
     local prefix=$1 key=$2
     WINEPREFIX=$prefix "$WINE_ENV_WINE" reg query "$key" </dev/null 2>/dev/null |
-        tr -d '\r' | sed -n 's/^    \(.*\)    REG_SZ    \(.*\)$/\1=\2/p'
+        tr -d '\r' | sed -n 's/^    \(.*\)    REG_\(MULTI_\)\{0,1\}SZ    \(.*\)$/\1=\3/p'
 }
 
 # Checks that the settings reached the registry and that fontconfig, which
@@ -206,6 +224,14 @@ wine_env_verify_settings() {
         if ! fc-list -q "$family"; then
             wine_env_err "font family \"$family\" is not installed" \
                 "(scripts/ensure-deps.sh test installs it)"
+            ok=1
+        fi
+    done
+    values=$(wine_env_reg_values "$prefix" \
+        'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink')
+    for family in "${WINE_ENV_CJK_LINKED[@]}"; do
+        if ! grep -qxF -- "$family=$WINE_ENV_CJK_LINK" <<<"$values"; then
+            wine_env_err "font link for \"$family\" is missing from the registry"
             ok=1
         fi
     done
