@@ -28,22 +28,12 @@ using Clock = std::chrono::steady_clock;
 // ----- Loopback peers -----
 
 using test::Listener;
+using test::Readable;
+using test::SendAll;
 
 std::string LoopbackUrl(std::uint16_t port, const std::string& path)
 {
     return "http://127.0.0.1:" + std::to_string(port) + path;
-}
-
-// Waits for `fd` to become readable within `wait`, giving up early when `stop` is set.
-bool Readable(int fd, std::chrono::milliseconds wait, const std::atomic<bool>& stop)
-{
-    const auto end = Clock::now() + wait;
-    while (!stop && Clock::now() < end) {
-        pollfd entry{fd, POLLIN, 0};
-        if (::poll(&entry, 1, 20) > 0)
-            return true;
-    }
-    return false;
 }
 
 // Accepts connection after connection on a thread of its own and lets `serve` play the device on
@@ -94,17 +84,6 @@ std::string ReadRequest(int fd, const std::atomic<bool>& stop)
         request.append(buffer, static_cast<std::size_t>(count));
     }
     return request;
-}
-
-bool SendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const int count = net::Send(fd, bytes.data(), static_cast<int>(bytes.size()));
-        if (count <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
 }
 
 // Holds the connection open, answering nothing, until the client closes it.

@@ -1,13 +1,16 @@
-// A TCP listener on 127.0.0.1 for the tests' fake peers (devices, web servers).
+// A TCP listener on 127.0.0.1 for the tests' fake peers (devices, web servers), and the two
+// socket chores every fake peer does.
 #pragma once
 
 #include "net/Socket.h"
 
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,6 +65,30 @@ inline std::vector<net::UniqueSocket> FillBacklog(const Listener& listener)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return queued;
+}
+
+// Waits for `fd` to become readable within `wait`, giving up early when `stop` is set.
+inline bool Readable(int fd, std::chrono::milliseconds wait, const std::atomic<bool>& stop)
+{
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (!stop && std::chrono::steady_clock::now() < end) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 20) > 0)
+            return true;
+    }
+    return false;
+}
+
+// Sends all of `bytes`; false when the peer stops taking them.
+inline bool SendAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const int count = net::Send(fd, bytes.data(), static_cast<int>(bytes.size()));
+        if (count <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
 }
 
 } // namespace test

@@ -67,29 +67,9 @@ private:
 
 // ----- Loopback devices -----
 
-bool Readable(int fd, std::chrono::milliseconds wait, const std::atomic<bool>& stop)
-{
-    const auto end = Clock::now() + wait;
-    while (!stop && Clock::now() < end) {
-        pollfd entry{fd, POLLIN, 0};
-        if (::poll(&entry, 1, 20) > 0)
-            return true;
-    }
-    return false;
-}
-
-bool SendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const int count = net::Send(fd, bytes.data(), static_cast<int>(bytes.size()));
-        if (count <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 using test::Listener;
+using test::Readable;
+using test::SendAll;
 
 // A port nothing listens on: a listener's, once it is gone.
 std::uint16_t ClosedPort()
