@@ -35,10 +35,18 @@ class Tool:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def inspect(self, *args, check=True):
-        result = subprocess.run([self.wine, self.inspector, *args], capture_output=True,
-                                text=True, encoding="utf-8", timeout=60)
+        for attempt in range(2):
+            result = subprocess.run([self.wine, self.inspector, *args], capture_output=True,
+                                    text=True, encoding="utf-8", timeout=60)
+            # The inspector explains every failure of its own on stderr. A silent one is Wine
+            # failing to run it at all (seen rarely under load): that one run is repeated.
+            if result.returncode == 0 or result.stderr.strip() or attempt == 1:
+                break
+            print(f"wininspect {' '.join(args)} ended silently with {result.returncode};"
+                  " running it again", flush=True)
         if check and result.returncode != 0:
-            raise AssertionError(f"wininspect {' '.join(args)}: {result.stderr.strip()}")
+            raise AssertionError(f"wininspect {' '.join(args)} ended with {result.returncode}:"
+                                 f" {result.stderr.strip()}")
         return [json.loads(line) for line in result.stdout.splitlines() if line.strip()]
 
     def wait_for_window(self, timeout_ms=30000):

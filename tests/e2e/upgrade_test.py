@@ -14,6 +14,7 @@ from upgrade_panel import package, upgrade_session  # noqa: E402
 
 EXE, INSPECTOR, ARTIFACTS = sys.argv[1:4]
 CB_GETCOUNT = 0x0146
+BUSY = "An upgrade is already running. Wait until it has finished."
 
 
 def open_panel():
@@ -64,10 +65,18 @@ def test_each_mechanism_upgrades_its_device():
         s.tool.screenshot("upgrade-library-done.png")
 
         # A package whose name does not fit the library device is refused before any traffic.
+        # The panel stays busy until the library's end record follows the device's result.
+        assert wait_until(lambda: [e for e in devsim_events("library_result")
+                                   if e.get("mac") == "02:54:53:03:00:1E"], timeout=30)
         _, windows_path = package("HY_4.1_build7.package", 10)
         s.fill(windows_path, "admin", "up-3")
-        s.upgrade()
-        assert answer_message_box(s.tool) == "Upgrade package error!"
+        for _ in range(10):
+            s.upgrade()
+            text = answer_message_box(s.tool)
+            if text != BUSY:
+                break
+            time.sleep(1)
+        assert text == "Upgrade package error!", text
         s.close()
 
 
