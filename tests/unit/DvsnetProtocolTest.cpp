@@ -2,6 +2,7 @@
 // against byte strings written out here from the protocol note, the limits of each field, CRC-32
 // and the percentages the caller sees.
 #include "dvsnet/Protocol.h"
+#include "tests/DvnpBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,41 +14,16 @@
 namespace dvsnet {
 namespace {
 
-// A frame written out by hand: magic, version 1, type, reserved 0, little-endian length.
-Bytes Frame(std::uint8_t type, const Bytes& payload)
-{
-    Bytes frame = {'D', 'V', 'N', 'P', 1, type, 0, 0};
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    frame.push_back(static_cast<std::uint8_t>(length));
-    frame.push_back(static_cast<std::uint8_t>(length >> 8));
-    frame.push_back(static_cast<std::uint8_t>(length >> 16));
-    frame.push_back(static_cast<std::uint8_t>(length >> 24));
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    return frame;
-}
-
-Bytes Text(const std::string& text)
-{
-    Bytes bytes(1 + text.size());
-    bytes[0] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), bytes.begin() + 1);
-    return bytes;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+using dvnp_bytes::Cat;
+using dvnp_bytes::FrameBytes;
+using dvnp_bytes::Text;
 
 // ----- Frames -----
 
 TEST(DvsnetFrame, DecodesAWholeFrameAndLeavesWhatFollows)
 {
-    Bytes stream = Frame(12, {0x01, 0, 0, 0});
-    const Bytes next = Frame(13, {});
+    Bytes stream = FrameBytes(12, {0x01, 0, 0, 0});
+    const Bytes next = FrameBytes(13, {});
     stream.insert(stream.end(), next.begin(), next.end());
 
     const FrameView first = DecodeFrame(stream);
@@ -65,10 +41,10 @@ TEST(DvsnetFrame, DecodesAWholeFrameAndLeavesWhatFollows)
 
 TEST(DvsnetFrame, EveryPrefixOfAValidFrameIsIncomplete)
 {
-    for (const Bytes& frame : {Frame(13, {}),
-                               Frame(6, Cat({Text("IPC"), Text("Gate"), Text("V1"),
+    for (const Bytes& frame : {FrameBytes(13, {}),
+                               FrameBytes(6, Cat({Text("IPC"), Text("Gate"), Text("V1"),
                                              Bytes{4, 0, 0, 0, 0x9C, 0xFF, 0xFF, 0xFF}})),
-                               Frame(9, Bytes(kMaxPayload, 0x5A))}) {
+                               FrameBytes(9, Bytes(kMaxPayload, 0x5A))}) {
         for (std::size_t length = 0; length < frame.size(); ++length) {
             const FrameView view = DecodeFrame(std::span(frame).first(length));
             ASSERT_EQ(view.status, FrameStatus::Incomplete)
@@ -95,7 +71,7 @@ class DvsnetBadHeader : public testing::TestWithParam<BadHeaderCase> {};
 // Refused as soon as the spoiled byte has arrived, and the same with the whole frame there.
 TEST_P(DvsnetBadHeader, IsAnErrorFromTheFirstWrongByte)
 {
-    Bytes frame = Frame(13, {});
+    Bytes frame = FrameBytes(13, {});
     frame[GetParam().offset] = GetParam().value;
     const std::size_t firstJudged =
         GetParam().error == FrameError::Length ? kHeaderSize : GetParam().offset + 1;
@@ -124,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DvsnetFrame, LengthBoundIsInclusive)
 {
-    Bytes header = Frame(9, {});
+    Bytes header = FrameBytes(9, {});
     header[10] = 1; // 65,536
     EXPECT_EQ(DecodeFrame(header).status, FrameStatus::Incomplete);
     header[8] = 1; // 65,537
@@ -135,7 +111,7 @@ TEST(DvsnetFrame, LengthBoundIsInclusive)
 
 TEST(DvsnetFrame, UnknownTypesAreLeftToTheMessageLayer)
 {
-    const Bytes frame = Frame(200, {1, 2});
+    const Bytes frame = FrameBytes(200, {1, 2});
     const FrameView view = DecodeFrame(frame);
     ASSERT_EQ(view.status, FrameStatus::Complete);
     EXPECT_EQ(view.type, 200);
@@ -192,29 +168,29 @@ TEST_P(DvsnetMessage, RefusesAPayloadOneByteLongerOrShorter)
 INSTANTIATE_TEST_SUITE_P(
     Cases, DvsnetMessage,
     testing::Values(
-        MessageCase{"hello", Hello{"upgrade"}, Frame(1, Text("upgrade"))},
-        MessageCase{"hello without label", Hello{}, Frame(1, {0})},
-        MessageCase{"welcome", Welcome{16384}, Frame(2, {0x00, 0x40, 0, 0})},
+        MessageCase{"hello", Hello{"upgrade"}, FrameBytes(1, Text("upgrade"))},
+        MessageCase{"hello without label", Hello{}, FrameBytes(1, {0})},
+        MessageCase{"welcome", Welcome{16384}, FrameBytes(2, {0x00, 0x40, 0, 0})},
         MessageCase{"login", Login{"admin", "12345"},
-                    Frame(3, Cat({Text("admin"), Text("12345")}))},
+                    FrameBytes(3, Cat({Text("admin"), Text("12345")}))},
         MessageCase{"login with empty password", Login{"admin", ""},
-                    Frame(3, Cat({Text("admin"), Bytes{0}}))},
-        MessageCase{"login accepted", LoginResult{true}, Frame(4, {0})},
-        MessageCase{"login refused", LoginResult{false}, Frame(4, {1})},
-        MessageCase{"info request", InfoRequest{}, Frame(5, {})},
+                    FrameBytes(3, Cat({Text("admin"), Bytes{0}}))},
+        MessageCase{"login accepted", LoginResult{true}, FrameBytes(4, {0})},
+        MessageCase{"login refused", LoginResult{false}, FrameBytes(4, {1})},
+        MessageCase{"info request", InfoRequest{}, FrameBytes(5, {})},
         MessageCase{"info", Info{"NVR-8", "Hall", "2.1.0+V7", 8, -3},
-                    Frame(6, Cat({Text("NVR-8"), Text("Hall"), Text("2.1.0+V7"),
+                    FrameBytes(6, Cat({Text("NVR-8"), Text("Hall"), Text("2.1.0+V7"),
                                   Bytes{8, 0, 0, 0, 0xFD, 0xFF, 0xFF, 0xFF}}))},
         MessageCase{"package begin", PackageBegin{0x01020304, "V7_2.1_a.package"},
-                    Frame(7, Cat({Bytes{4, 3, 2, 1}, Text("V7_2.1_a.package")}))},
-        MessageCase{"package ready", PackageReady{}, Frame(8, {})},
-        MessageCase{"package data", PackageData{{0, 0xFF, 7}}, Frame(9, {0, 0xFF, 7})},
-        MessageCase{"package end", PackageEnd{0xCBF43926}, Frame(10, {0x26, 0x39, 0xF4, 0xCB})},
-        MessageCase{"progress", Progress{100}, Frame(11, {100, 0, 0, 0})},
-        MessageCase{"result installed", Result{0}, Frame(12, {0, 0, 0, 0})},
-        MessageCase{"result device code", Result{-2}, Frame(12, {0xFE, 0xFF, 0xFF, 0xFF})},
-        MessageCase{"ping", Ping{}, Frame(13, {})}, MessageCase{"pong", Pong{}, Frame(14, {})},
-        MessageCase{"close rebooting", Close{CloseReason::Rebooting}, Frame(15, {5, 0, 0, 0})}));
+                    FrameBytes(7, Cat({Bytes{4, 3, 2, 1}, Text("V7_2.1_a.package")}))},
+        MessageCase{"package ready", PackageReady{}, FrameBytes(8, {})},
+        MessageCase{"package data", PackageData{{0, 0xFF, 7}}, FrameBytes(9, {0, 0xFF, 7})},
+        MessageCase{"package end", PackageEnd{0xCBF43926}, FrameBytes(10, {0x26, 0x39, 0xF4, 0xCB})},
+        MessageCase{"progress", Progress{100}, FrameBytes(11, {100, 0, 0, 0})},
+        MessageCase{"result installed", Result{0}, FrameBytes(12, {0, 0, 0, 0})},
+        MessageCase{"result device code", Result{-2}, FrameBytes(12, {0xFE, 0xFF, 0xFF, 0xFF})},
+        MessageCase{"ping", Ping{}, FrameBytes(13, {})}, MessageCase{"pong", Pong{}, FrameBytes(14, {})},
+        MessageCase{"close rebooting", Close{CloseReason::Rebooting}, FrameBytes(15, {5, 0, 0, 0})}));
 
 TEST(DvsnetMessageLimits, TextsUpToTheirBoundPassAndOneMoreIsRefused)
 {

@@ -2,6 +2,7 @@
 // The device side is written here byte by byte from dvsnet/PROTOCOL.md, without the library's
 // codec, so that a mistake in the codec shows instead of being mirrored.
 #include "dvsnet/DVSNETClient.h"
+#include "tests/DvnpBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using dvnp_bytes::Bytes;
 using namespace std::chrono_literals;
 
 static_assert(sizeof(DVSNET_SERVER_INFO) == 156);
@@ -47,33 +48,10 @@ enum : std::uint8_t {
     kClose,
 };
 
-Bytes U32(std::uint32_t value)
-{
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
-Bytes Text(const std::string& text)
-{
-    Bytes bytes(1 + text.size());
-    bytes[0] = static_cast<std::uint8_t>(text.size());
-    std::copy(text.begin(), text.end(), bytes.begin() + 1);
-    return bytes;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Bytes FrameBytes(std::uint8_t type, const Bytes& payload)
-{
-    Bytes frame = Cat({Bytes{'D', 'V', 'N', 'P', 1, type, 0, 0}, U32(payload.size()), payload});
-    return frame;
-}
+using dvnp_bytes::Cat;
+using dvnp_bytes::FrameBytes;
+using dvnp_bytes::Text;
+using dvnp_bytes::U32;
 
 // Bit by bit, as the protocol note defines it; the library uses a table.
 std::uint32_t Crc32(const Bytes& bytes)
