@@ -71,6 +71,11 @@ using AddressInfo = std::unique_ptr<addrinfo, AddressInfoDeleter>;
 // Everything the common start hands to the rest of a routine; the file and the socket are closed
 // on every return by their owners.
 struct Upload {
+    // The client's waits end soon after the panel starts closing.
+    Upload(const TcpTimeouts& timeouts, UpgradeSession& session)
+        : client(timeouts, [&session] { return session.KeepRunning(); })
+    {}
+
     std::ifstream file;
     std::uint64_t size = 0;
     TcpClient client;
@@ -286,7 +291,7 @@ std::optional<std::int32_t> ResultCodeFromAnswer(std::string_view answer)
 std::int32_t UploadAndWatch(const UpgradeJob& job, UpgradeSession& session,
                             const TcpTimeouts& timeouts)
 {
-    Upload upload{{}, 0, TcpClient(timeouts, [&session] { return session.KeepRunning(); })};
+    Upload upload(timeouts, session);
     if (const std::int32_t result = StartUpload(job, session, upload); result != kUploadOk)
         return result;
 
@@ -305,7 +310,7 @@ std::int32_t UploadAndWatch(const UpgradeJob& job, UpgradeSession& session,
 std::int32_t UploadAndPoll(const UpgradeJob& job, UpgradeSession& session,
                            const TcpTimeouts& timeouts)
 {
-    Upload upload{{}, 0, TcpClient(timeouts, [&session] { return session.KeepRunning(); })};
+    Upload upload(timeouts, session);
     if (const std::int32_t result = StartUpload(job, session, upload); result != kUploadOk)
         return result;
 
